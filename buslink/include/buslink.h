@@ -1,0 +1,270 @@
+/* buslink: field-bus protocol drivers behind flat C functions.
+ *
+ * Every function here is exported from libbuslink.so. Records are either
+ * opaque (created by a _new/_open function, released by its _delete/_free) or
+ * plain structs whose fields callers read directly. Status codes are integers,
+ * 0 for success; each family has its own text function. Message texts that the
+ * library returns are static unless a function says otherwise. */
+#ifndef BUSLINK_H
+#define BUSLINK_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define BUSLINK_API __attribute__((visibility("default")))
+
+/* ======================================================================
+ * Debug level: one process-wide value, 1 until set. The drivers do not
+ * consult it; each driver object has its own verbosity.
+ * ====================================================================== */
+
+BUSLINK_API int buslink_set_debug_level(int level); /* returns level */
+BUSLINK_API int buslink_get_debug_level(void);
+
+/* ======================================================================
+ * Library core
+ * ====================================================================== */
+
+/* ---- common status codes (MODBUS family and the serial helpers) ------ */
+enum {
+    BUSLINK_SUCCESS = 0,
+    BUSLINK_SUCCESS_TRUE = 1,
+    BUSLINK_SUCCESS_FALSE = 2,
+    BUSLINK_E_UNIMPLEMENTED = 3,
+    BUSLINK_E_UNDOCUMENTED = 4,
+    BUSLINK_E_INVALID_TYPE = 5,
+
+    BUSLINK_E_NO_RESPONSE = 100,
+    BUSLINK_E_SHORT_RESPONSE = 101,
+    BUSLINK_E_CHECKSUM = 102,
+    BUSLINK_E_NOT_DELIVERED = 103,
+    BUSLINK_E_READ = 104,
+    BUSLINK_E_WRITE = 105,
+    BUSLINK_E_TIMEOUT = 106,
+    BUSLINK_E_NO_CONNECTION = 107,
+    BUSLINK_E_QUANTITY = 108,
+    BUSLINK_E_ITEM_NOT_IN_QUERY = 109,
+    BUSLINK_E_NO_DATA = 110,
+    BUSLINK_E_INVALID_RESPONSE = 111,
+
+    BUSLINK_E_UNEXPECTED_RESPONSE = 200,
+    BUSLINK_E_UNEXPECTED_DATA = 201,
+    BUSLINK_E_UNEXPECTED_NODE = 202,
+    BUSLINK_E_ILLEGAL_ITEM = 203,
+    BUSLINK_E_READ_ONLY = 204,
+    BUSLINK_E_NOT_FLUSHED = 205,
+    BUSLINK_E_INVALID_PORT = 206,
+    BUSLINK_E_UNEXPECTED_TID = 207,
+    BUSLINK_E_NON_MODBUS_FRAME = 208,
+
+    /* MODBUS exception responses: 221..229 stand for exception codes
+     * 1, 2, 3, 4, 5, 6, 8, 10, 11; 220 for any other code. */
+    BUSLINK_E_EXCEPTION = 220,
+    BUSLINK_E_EX_ILLEGAL_FUNCTION = 221,
+    BUSLINK_E_EX_ILLEGAL_ADDRESS = 222,
+    BUSLINK_E_EX_ILLEGAL_VALUE = 223,
+    BUSLINK_E_EX_SLAVE_FAILURE = 224,
+    BUSLINK_E_EX_ACKNOWLEDGE = 225,
+    BUSLINK_E_EX_SLAVE_BUSY = 226,
+    BUSLINK_E_EX_MEMORY_PARITY = 227,
+    BUSLINK_E_EX_GATEWAY_PATH = 228,
+    BUSLINK_E_EX_GATEWAY_TARGET = 229,
+
+    /* XBee transport */
+    BUSLINK_E_MAX_PAYLOAD = 300,
+    BUSLINK_E_INVALID_PARAMETER = 301,
+    BUSLINK_E_BUFFER_OVERFLOW = 302,
+    BUSLINK_E_MAX_PACKET_LENGTH = 303,
+    BUSLINK_E_SHORT_BUFFER = 304,
+    BUSLINK_E_INVALID_FRAME_TYPE = 305,
+    BUSLINK_E_AT_ERROR = 306,
+    BUSLINK_E_INVALID_COMMAND = 307,
+    BUSLINK_E_TRANSMIT_FAILURE = 308
+};
+
+/* Text of a common status code. An unknown code writes one diagnostic line
+ * to stderr and gives "Unknown error". */
+BUSLINK_API const char *buslink_errmsg(int code);
+
+/* ---- ARCNET status codes ---------------------------------------------- */
+enum {
+    ARCNET_SUCCESS = 0,
+    ARCNET_E_INCOMPLETE_READ = 1,
+    ARCNET_E_INCOMPLETE_WRITE = 2,
+    ARCNET_E_DISCONNECTED = 3,
+    ARCNET_E_TIMEOUT = 4,
+    ARCNET_E_READ = 5,
+    ARCNET_E_WRITE = 6,
+    ARCNET_E_CONNECT = 10,
+    ARCNET_E_ILLEGAL_NODE = 11,
+    ARCNET_E_IOCTL = 12,
+    ARCNET_E_UNEXPECTED_PACKET = 20,
+    ARCNET_E_REQUEST_LIMIT = 100,
+    ARCNET_E_SETPOINT_NOT_IN_REQUEST = 101,
+    ARCNET_E_ILLEGAL_FORMAT = 102,
+    ARCNET_E_UNKNOWN_SETPOINT = 103,
+    ARCNET_E_SETPOINT_READ = 104,
+    ARCNET_E_ILLEGAL_PACKET = 110,
+    ARCNET_E_NOT_IMPLEMENTED = 254,
+    ARCNET_E_NO_DESCRIPTION = 255
+};
+
+BUSLINK_API const char *arcnet_errmsg(int code);
+
+/* ---- traffic dumps ------------------------------------------------------
+ * Lines of 8 bytes: indent, an 8-column text view (0x20..0x7F as is, other
+ * bytes as '.'), two spaces, then "%02X " per byte. Nothing for length < 1. */
+BUSLINK_API void buslink_print_hexm(FILE *stream, const unsigned char *data, int length, int indent);
+
+/* ---- value-type codes ---------------------------------------------------- */
+enum {
+    CL_TYPE_INVALID = 0,
+    CL_TYPE_U8 = 1,
+    CL_TYPE_I8 = 2,
+    CL_TYPE_U16 = 3,
+    CL_TYPE_I16 = 4,
+    CL_TYPE_U32 = 5,
+    CL_TYPE_I32 = 6,
+    CL_TYPE_FLOAT = 7,
+    CL_TYPE_DOUBLE = 8,
+    CL_TYPE_BCD16 = 9,
+    CL_TYPE_BCD32 = 10
+};
+
+BUSLINK_API const char *cl_type_to_string(int type);
+BUSLINK_API int cl_get_type_size_bits(int type);
+BUSLINK_API int cl_get_type_size_bytes(int type);
+BUSLINK_API int cl_is_type_float(int type);
+/* "u8".."i32", "f"/"f32", "f64", "bcd"/"bcd16", "bcd32"; first letter (and
+ * "bcd") case-insensitive. Anything else, or null, gives fallback. */
+BUSLINK_API int cl_string_to_type(const char *text, int fallback);
+/* DirectNET flag letters: r float; h bcd (with d: bcd32); b u16 (with d:
+ * u32); otherwise the text is parsed as a type name. */
+BUSLINK_API int cl_dnet_flag_to_type(const char *flags, int fallback);
+
+/* ---- packed BCD -------------------------------------------------------- */
+BUSLINK_API unsigned short cl_binary_to_bcd16(unsigned short value);
+BUSLINK_API unsigned short cl_bcd16_to_binary(unsigned short bcd);
+BUSLINK_API unsigned int cl_binary_to_bcd32(unsigned int value);
+BUSLINK_API unsigned int cl_bcd32_to_binary(unsigned int bcd);
+
+/* ---- time of day ---------------------------------------------------------
+ * Seconds and microseconds since 1970-01-01 00:00:00 UTC. */
+typedef struct cl_timeval {
+    int32_t tv_sec;
+    int32_t tv_usec;
+} cl_timeval_t;
+
+/* Always returns 0; does nothing for a null record. */
+BUSLINK_API int cl_gettimeofday(cl_timeval_t *tv);
+
+/* ---- small wrappers ------------------------------------------------------ */
+BUSLINK_API void buslink_sleep(unsigned int milliseconds);
+/* Null when the open fails. */
+BUSLINK_API FILE *buslink_fopen(const char *path, const char *mode);
+/* Copies src with its terminator; returns dst. */
+BUSLINK_API char *buslink_strcpy(char *dst, const char *src);
+/* Appends src (with its terminator) at the end of dst; returns dst. There is
+ * no bound, so as with strcat the caller sizes dst for both strings. */
+BUSLINK_API char *buslink_strcat(char *dst, const char *src);
+/* Heap copy to be released with free(); null for null. */
+BUSLINK_API char *buslink_strdup(const char *s);
+
+/* ======================================================================
+ * Serial port
+ * ====================================================================== */
+
+#define CL_SERIAL_INVALID_HANDLE (-1)
+
+enum { CL_DATABITS_7 = 0, CL_DATABITS_8 = 1 };
+enum { CL_PARITY_EVEN = 0, CL_PARITY_ODD = 1, CL_PARITY_NONE = 2 };
+enum { CL_STOPBITS_ONE = 0, CL_STOPBITS_TWO = 2 };
+
+/* Read failure kinds kept in last_read_error. */
+enum { CL_SERIAL_READ_ABORTED = 1, CL_SERIAL_READ_FAILED = 5 };
+
+typedef struct cl_serial {
+    int handle;            /* file descriptor; CL_SERIAL_INVALID_HANDLE when closed */
+    char *name;            /* name given to cl_serial_open, heap copy; may be null */
+    int32_t baudrate;      /* 1200, 2400, 4800, 9600, 19200 or 38400 */
+    int databits;          /* CL_DATABITS_* */
+    int parity;            /* CL_PARITY_* */
+    int stopbits;          /* CL_STOPBITS_* */
+    unsigned char lookahead; /* byte already taken from the port by a wait */
+    int has_lookahead;
+    int last_read_error;   /* CL_SERIAL_READ_*; meaningful after a failed read */
+} cl_serial_t;
+
+/* Opens and configures a port (raw 8-bit line, no flow control, exclusive).
+ * A name containing '/' is a path, "COMn" is /dev/ttyS<n-1>, any other name
+ * is looked up in /dev. Null on failure, with a message on stderr. */
+BUSLINK_API cl_serial_t *cl_serial_open(const char *name, int baud, int parity, int stopbits, int databits);
+BUSLINK_API int cl_serial_is_ok(const cl_serial_t *port);
+/* Closes the port; the record stays allocated and reports not ok. */
+BUSLINK_API void cl_serial_disconnect(cl_serial_t *port);
+BUSLINK_API void cl_serial_free(cl_serial_t *port);
+
+/* Port operations shared by the serial drivers. */
+
+/* 1 when a byte is ready (kept as the look-ahead byte), 0 when timeout_ms ran
+ * out (0 looks once without waiting), -1 when the read failed. */
+BUSLINK_API int cl_serial_wait_for_data(cl_serial_t *port, int timeout_ms);
+/* Returns at once with the look-ahead byte and whatever the port has
+ * buffered, up to count bytes; -1 when the read failed. */
+BUSLINK_API int cl_serial_read_available(cl_serial_t *port, void *buffer, int count);
+/* Writes every byte; returns count, 0 for count < 1, -1 on failure. */
+BUSLINK_API int cl_serial_write_all(cl_serial_t *port, const void *buffer, int count);
+/* Waits for "OK\r": 0 when it came, BUSLINK_E_INVALID_RESPONSE for another
+ * byte, BUSLINK_E_TIMEOUT when a wait ran out, BUSLINK_E_READ when a read
+ * failed, BUSLINK_E_INVALID_PORT for a null port. */
+BUSLINK_API int cl_serial_expect_ok(cl_serial_t *port, int timeout_ms);
+
+/* ======================================================================
+ * Traffic statistics
+ * ====================================================================== */
+
+enum { CL_PACKET_OUTGOING = 0, CL_PACKET_INCOMING = 1 };
+
+typedef struct cl_packet {
+    int direction;         /* CL_PACKET_* */
+    unsigned char *data;   /* length + 1 bytes, the last one 0 */
+    unsigned int length;
+    struct cl_packet *next;
+} cl_packet_t;
+
+typedef struct cl_stats {
+    uint32_t out_packets;
+    uint32_t in_packets;
+    uint32_t out_bytes;
+    uint32_t in_bytes;
+    int print;             /* dump every packet to stdout */
+    int collect;           /* keep every packet in the list */
+    cl_packet_t *packets;  /* in arrival order */
+} cl_stats_t;
+
+/* Every operation does nothing for a null record. cl_stats_init does not free
+ * an existing list (the record may be uninitialised); finalize it first. */
+BUSLINK_API void cl_stats_init(cl_stats_t *stats, int print);
+BUSLINK_API void cl_stats_collect_packets(cl_stats_t *stats, int on);
+/* Frees the packet list; the counters are kept. */
+BUSLINK_API void cl_stats_clear_packets(cl_stats_t *stats);
+BUSLINK_API void cl_stats_finalize(cl_stats_t *stats);
+BUSLINK_API void cl_stats_register_outgoing(cl_stats_t *stats, unsigned length, const void *data);
+BUSLINK_API void cl_stats_register_incoming(cl_stats_t *stats, unsigned length, const void *data);
+/* One incoming packet read in two pieces (header, then body). */
+BUSLINK_API void cl_stats_register_incoming_c2(cl_stats_t *stats, unsigned length1, const void *data1,
+                                               unsigned length2, const void *data2);
+BUSLINK_API void cl_stats_print(const cl_stats_t *stats, FILE *stream);
+BUSLINK_API void cl_stats_packet_print(const cl_packet_t *packet);
+/* Equality, not an ordering: 1 when the packet holds exactly these bytes. */
+BUSLINK_API int cl_stats_packet_cmp(const cl_packet_t *packet, const void *data, unsigned length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
