@@ -5,6 +5,8 @@ cd "$(dirname "$0")"
 
 ./scripts/setup.sh
 jobs=$(nproc 2>/dev/null || echo 2)
+# Lets ccache reuse objects built with precompiled headers.
+export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "$jobs"
 

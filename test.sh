@@ -8,6 +8,8 @@ cd "$(dirname "$0")"
 ./scripts/setup.sh || { echo " ! set-up failed" >&2; exit 1; }
 
 jobs=$(nproc 2>/dev/null || echo 2)
+# Lets ccache reuse objects built with precompiled headers.
+export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}
 export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$jobs}
 status=0
 

@@ -263,6 +263,161 @@ BUSLINK_API void cl_stats_packet_print(const cl_packet_t *packet);
 /* Equality, not an ordering: 1 when the packet holds exactly these bytes. */
 BUSLINK_API int cl_stats_packet_cmp(const cl_packet_t *packet, const void *data, unsigned length);
 
+/* ======================================================================
+ * MODBUS query engine
+ *
+ * A polling round: queue reads and writes, optionally optimise, flush, fetch
+ * the results, reset. Every transport object (RTU, TCP, XBee) begins with the
+ * query header, so a pointer to any of them is a modbus_t pointer (cast it,
+ * or use modbus_xbee_get_base). Query records are pooled between rounds.
+ * ====================================================================== */
+
+typedef struct modbus modbus_t;
+typedef struct modbus_query modbus_query_t;
+
+enum { MODBUS_TRANSPORT_RTU = 1, MODBUS_TRANSPORT_TCP = 2, MODBUS_TRANSPORT_XBEE = 3 };
+
+/* Item kinds: the MODBUS function code that reads the item. */
+enum {
+    MODBUS_COIL = 1,
+    MODBUS_DISCRETE_INPUT = 2,
+    MODBUS_HOLDING_REGISTER = 3,
+    MODBUS_INPUT_REGISTER = 4
+};
+
+/* Room a caller gives the read_frame functions for one response message
+ * (function code and data). */
+#define MODBUS_MESSAGE_BUFFER_SIZE 300
+
+/* Queueing. link and unit name the node: the unit is the slave or unit
+ * identifier in every frame, the link chooses the radio of an XBee module
+ * (a key only for the other transports). */
+BUSLINK_API int modbus_query_read(modbus_t *m, uint32_t link, uint32_t unit, int kind, unsigned short address);
+/* These return the query that covers the address (opaque), null only when
+ * memory ran out. */
+BUSLINK_API modbus_query_t *modbus_query_read_coil(modbus_t *m, uint32_t link, uint32_t unit,
+                                                   unsigned short address);
+BUSLINK_API modbus_query_t *modbus_query_read_discrete_input(modbus_t *m, uint32_t link, uint32_t unit,
+                                                             unsigned short address);
+BUSLINK_API modbus_query_t *modbus_query_read_holding_register(modbus_t *m, uint32_t link, uint32_t unit,
+                                                               unsigned short address);
+BUSLINK_API modbus_query_t *modbus_query_read_input_register(modbus_t *m, uint32_t link, uint32_t unit,
+                                                             unsigned short address);
+/* Kind 1: coil (on when value is non-zero); kind 3: register; kinds 2 and 4
+ * queue a write that the flush answers with BUSLINK_E_READ_ONLY; other kinds
+ * are ignored. Returns 0. */
+BUSLINK_API int modbus_query_write(modbus_t *m, uint32_t link, uint32_t unit, int kind, unsigned short address,
+                                   unsigned short value);
+BUSLINK_API modbus_query_t *modbus_query_write_coil(modbus_t *m, uint32_t link, uint32_t unit,
+                                                    unsigned short address, int on);
+BUSLINK_API modbus_query_t *modbus_query_write_holding_register(modbus_t *m, uint32_t link, uint32_t unit,
+                                                                unsigned short address, unsigned short value);
+
+/* Sorts the read list by node, kind and address and joins adjacent
+ * holding-register reads of one node up to 124 registers. */
+BUSLINK_API void modbus_query_optimize(modbus_t *m);
+/* Writes first, then reads, each list from its front. 0 when every query
+ * succeeded, else the status of the last one that failed. stats may be null. */
+BUSLINK_API int modbus_query_flush(modbus_t *m, cl_stats_t *stats);
+
+/* Results look in the read list first, then in the write list; 109 when no
+ * query covers the address, 205 before the flush. Bits: 1 set, 2 clear. */
+BUSLINK_API int modbus_result_coil(modbus_t *m, uint32_t link, uint32_t unit, unsigned short address);
+BUSLINK_API int modbus_result_discrete_input(modbus_t *m, uint32_t link, uint32_t unit, unsigned short address);
+BUSLINK_API int modbus_result_holding_register(modbus_t *m, uint32_t link, uint32_t unit, unsigned short address,
+                                               unsigned short *value);
+BUSLINK_API int modbus_result_input_register(modbus_t *m, uint32_t link, uint32_t unit, unsigned short address,
+                                             unsigned short *value);
+/* Every kind: bits come back as a value of 1 or 0 with result 0; 203 for an
+ * unknown kind. */
+BUSLINK_API int modbus_query_result(modbus_t *m, uint32_t link, uint32_t unit, int kind, unsigned short address,
+                                    unsigned short *value);
+
+/* Moves every query to the pool (records and buffers are reused). */
+BUSLINK_API void modbus_query_reset(modbus_t *m);
+/* Frees every query record: pool and both lists. The object stays. */
+BUSLINK_API void modbus_queries_delete(modbus_t *m);
+BUSLINK_API void modbus_query_print(modbus_t *m, FILE *stream);
+
+/* "KxHHHH" (kind digit 1-4, hex address), "KDDDDD" (kind digit, five decimal
+ * digits of which the last four are the address), or up to five decimal
+ * digits of a holding-register address. 0 or BUSLINK_E_ILLEGAL_ITEM. */
+BUSLINK_API int modbus_decode_address(const char *text, int *kind, unsigned short *address);
+
+/* ======================================================================
+ * MODBUS RTU transport: slave address, message, CRC-16 on a serial line.
+ * ====================================================================== */
+
+typedef struct modbus_rtu modbus_rtu_t;
+
+/* No port; response time-out 800 ms. */
+BUSLINK_API modbus_rtu_t *modbus_rtu_new(void);
+/* Takes ownership of an open port (a port already connected is closed and
+ * freed first). A port that is not open is not taken: BUSLINK_E_INVALID_PORT. */
+BUSLINK_API int modbus_rtu_connect(modbus_rtu_t *rtu, cl_serial_t *port);
+/* Closes and frees the port. */
+BUSLINK_API void modbus_rtu_disconnect(modbus_rtu_t *rtu);
+/* Frees the port, the queries and the object. */
+BUSLINK_API void modbus_rtu_delete(modbus_rtu_t *rtu);
+BUSLINK_API int modbus_rtu_get_response_timeout(const modbus_rtu_t *rtu);
+BUSLINK_API void modbus_rtu_set_response_timeout(modbus_rtu_t *rtu, int milliseconds);
+/* 0 once the frame went to the line (a failed write shows as no response);
+ * 107 without a port; 301 for a message that does not fit a frame. */
+BUSLINK_API int modbus_rtu_send_frame(modbus_rtu_t *rtu, unsigned char slave, const void *message,
+                                      unsigned length, cl_stats_t *stats);
+/* Reads one response; on 0 the function code and data are in message (room
+ * for MODBUS_MESSAGE_BUFFER_SIZE bytes) and their count in *length.
+ * MODBUS exceptions come back as 220..229. */
+BUSLINK_API int modbus_rtu_read_frame(modbus_rtu_t *rtu, unsigned char slave, void *message, unsigned *length,
+                                      cl_stats_t *stats);
+
+/* ======================================================================
+ * MODBUS TCP transport: MBAP header over a basekit socket.
+ * ====================================================================== */
+
+typedef struct modbus_tcp modbus_tcp_t;
+
+/* Not connected; transaction counter 0; response time-out 800 ms. */
+BUSLINK_API modbus_tcp_t *modbus_tcp_new(void);
+/* Closes an earlier connection, then connects (connect_timeout_ms bounds the
+ * connect). 0, or BUSLINK_E_NO_CONNECTION. */
+BUSLINK_API int modbus_tcp_connect(modbus_tcp_t *tcp, const char *host, int port, int connect_timeout_ms);
+BUSLINK_API void modbus_tcp_disconnect(modbus_tcp_t *tcp);
+BUSLINK_API int modbus_tcp_is_connected(const modbus_tcp_t *tcp);
+BUSLINK_API void modbus_tcp_set_response_timeout(modbus_tcp_t *tcp, int milliseconds);
+/* Advances the 16-bit counter (wrapping) and returns the new value. */
+BUSLINK_API unsigned short modbus_tcp_next_transaction_id(modbus_tcp_t *tcp);
+/* Closes the socket and frees the queries and the object. */
+BUSLINK_API void modbus_tcp_delete(modbus_tcp_t *tcp);
+
+/* ======================================================================
+ * MODBUS over XBee: "MB" and the message in API frames (mode 2, escaped)
+ * to the remote module whose 64-bit address is link (upper half) and unit
+ * (lower half); with short addresses the unit's low 16 bits.
+ * ====================================================================== */
+
+typedef struct modbus_xbee modbus_xbee_t;
+
+/* No port; response time-out 1000 ms. */
+BUSLINK_API modbus_xbee_t *modbus_xbee_new(void);
+/* Takes the port (freeing an earlier one), switches the module to API mode
+ * 2, detects its series and writes PAN id, and for series 1 channel and own
+ * 16-bit address. 0 or a status code; 107 for a null port. */
+BUSLINK_API int modbus_xbee_setup(modbus_xbee_t *xbee, cl_serial_t *port, unsigned short pan_id,
+                                  unsigned short own_address, unsigned short channel);
+BUSLINK_API void modbus_xbee_disconnect(modbus_xbee_t *xbee);
+BUSLINK_API void modbus_xbee_delete(modbus_xbee_t *xbee);
+BUSLINK_API int modbus_xbee_is_connected(const modbus_xbee_t *xbee);
+BUSLINK_API void modbus_xbee_use_short_addresses(modbus_xbee_t *xbee, int flag);
+BUSLINK_API modbus_t *modbus_xbee_get_base(modbus_xbee_t *xbee);
+/* Sends the message and waits for the module's transmit status. */
+BUSLINK_API int modbus_xbee_send_frame(modbus_xbee_t *xbee, uint32_t link, uint32_t unit, const void *message,
+                                       unsigned length, cl_stats_t *stats);
+/* Waits for the answer from that node; message has room for
+ * MODBUS_MESSAGE_BUFFER_SIZE bytes. */
+BUSLINK_API int modbus_xbee_read_frame(modbus_xbee_t *xbee, uint32_t link, uint32_t unit, void *message,
+                                       unsigned *length);
+
 #ifdef __cplusplus
 }
 #endif
