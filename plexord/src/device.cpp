@@ -1,0 +1,434 @@
+// Devices and their manager.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+
+#include "core.h"
+
+namespace fs = std::filesystem;
+
+plexord_dev::~plexord_dev()
+{
+    free(name);
+    free(description);
+    free(address);
+    free(doc_path);
+}
+
+namespace plexord {
+
+plexord_dev *DeviceManager::create(uint16_t network_id, uint16_t want_id)
+{
+    std::lock_guard lk(m_);
+    uint16_t id = want_id;
+    if (id == 0) {
+        while (next_ <= 0xffff && used_.count(static_cast<uint16_t>(next_)))
+            ++next_;
+        if (next_ > 0xffff)
+            return nullptr;
+        id = static_cast<uint16_t>(next_++);
+    } else if (used_.count(id)) {
+        return nullptr;
+    }
+    auto d = std::make_unique<plexord_dev>();
+    d->network_id = network_id;
+    d->id = id;
+    d->name = strdup(("Device " + std::to_string(id)).c_str());
+    d->description = nullptr;
+    d->address = nullptr;
+    d->hardware = nullptr;
+    d->doc_path = nullptr;
+    if (!d->name)
+        return nullptr;
+    used_.insert(id);
+    all_.push_back(std::move(d));
+    return all_.back().get();
+}
+
+ncerr_t DeviceManager::add(device_t *pub)
+{
+    auto *d = static_cast<plexord_dev *>(pub);
+    if (!d)
+        return fail(NCERR_INVALID);
+    {
+        std::lock_guard lk(m_);
+        if (d->in_manager || d->removed)
+            return fail(NCERR_INVALID);
+        active_[d->id] = d;
+        d->in_manager = true;
+    }
+    touch();
+    post_simple(NCEVENT_DEVICE_ADDED, d->id, 0);
+    return ok();
+}
+
+ncerr_t DeviceManager::remove(uint16_t id)
+{
+    {
+        std::lock_guard lk(m_);
+        auto it = active_.find(id);
+        if (it == active_.end())
+            return fail(NCERR_NO_DEVICE);
+        // The record stays allocated for holders of a fetched handle.
+        it->second->in_manager = false;
+        it->second->removed = true;
+        active_.erase(it);
+    }
+    touch();
+    post_simple(NCEVENT_DEVICE_REMOVED, id, 0);
+    return ok();
+}
+
+device_t *DeviceManager::fetch(uint16_t id, int mode, int wait_ms)
+{
+    plexord_dev *d = get(id);
+    if (!d)
+        return nullptr;
+    bool got = mode == 1 ? d->lock.lock_for(wait_ms) : d->lock.lock_shared_for(wait_ms);
+    if (!got)
+        return nullptr;
+    std::lock_guard lk(m_);
+    if (d->removed) {
+        d->lock.release();
+        return nullptr;
+    }
+    return d;
+}
+
+void DeviceManager::drop(device_t *pub)
+{
+    auto *d = static_cast<plexord_dev *>(pub);
+    if (!d)
+        return;
+    d->lock.release();
+    bool in;
+    {
+        std::lock_guard lk(m_);
+        in = d->in_manager;
+    }
+    if (d->changed.exchange(false) && in)
+        post_simple(NCEVENT_DEVICE_CHANGED, d->id, 0);
+}
+
+void DeviceManager::changed(plexord_dev *d)
+{
+    bool in;
+    {
+        std::lock_guard lk(m_);
+        in = d->in_manager;
+    }
+    if (!in)
+        return;
+    touch();
+    if (d->lock.free())
+        post_simple(NCEVENT_DEVICE_CHANGED, d->id, 0);
+    else
+        d->changed = true;
+}
+
+std::vector<uint16_t> DeviceManager::ids()
+{
+    std::lock_guard lk(m_);
+    std::vector<uint16_t> v;
+    for (auto &[id, d] : active_)
+        v.push_back(id);
+    return v;
+}
+
+bool DeviceManager::info(uint16_t id, DeviceInfo &out)
+{
+    plexord_dev *d = get(id);
+    if (!d)
+        return false;
+    std::lock_guard lk(d->data);
+    out.network_id = d->network_id;
+    out.name = nz(d->name);
+    out.address = nz(d->address);
+    return true;
+}
+
+plexord_dev *DeviceManager::get(uint16_t id)
+{
+    std::lock_guard lk(m_);
+    auto it = active_.find(id);
+    return it == active_.end() ? nullptr : it->second;
+}
+
+size_t DeviceManager::count()
+{
+    std::lock_guard lk(m_);
+    return active_.size();
+}
+
+void DeviceManager::clear()
+{
+    std::lock_guard lk(m_);
+    active_.clear();
+    all_.clear();
+    used_.clear();
+    next_ = 1;
+}
+
+} // namespace plexord
+
+using namespace plexord;
+
+namespace {
+
+DeviceManager *mgr()
+{
+    Core *c = core();
+    return c ? &c->devices : nullptr;
+}
+
+thread_local std::vector<uint16_t> t_iter;
+thread_local size_t t_iter_pos = 0;
+
+plexord_dev *dev(device_t *d)
+{
+    return static_cast<plexord_dev *>(d);
+}
+
+// Applies a change under the record's lock and announces it.
+template <typename F> ncerr_t modify(device_t *pub, F &&f)
+{
+    plexord_dev *d = dev(pub);
+    if (!d)
+        return fail(NCERR_INVALID);
+    ncerr_t r = ok();
+    try {
+        std::lock_guard lk(d->data);
+        r = f(*d);
+    } catch (...) {
+        return fail(NCERR_INVALID);
+    }
+    if (DeviceManager *m = mgr())
+        m->changed(d);
+    return r;
+}
+
+} // namespace
+
+extern "C" {
+
+PLEXORD_API device_t *device_new(uint16_t network_id)
+{
+    DeviceManager *m = mgr();
+    if (!m)
+        return nullptr;
+    try {
+        return m->create(network_id);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+PLEXORD_API ncerr_t devicemgr_add_device(device_t *device)
+{
+    DeviceManager *m = mgr();
+    if (!m)
+        return fail(NCERR_STATE);
+    try {
+        return m->add(device);
+    } catch (...) {
+        return fail(NCERR_INVALID);
+    }
+}
+
+PLEXORD_API ncerr_t devicemgr_remove_device(uint16_t id)
+{
+    DeviceManager *m = mgr();
+    if (!m)
+        return fail(NCERR_STATE);
+    try {
+        return m->remove(id);
+    } catch (...) {
+        return fail(NCERR_INVALID);
+    }
+}
+
+PLEXORD_API int devicemgr_get_device_count(void)
+{
+    DeviceManager *m = mgr();
+    return m ? static_cast<int>(m->count()) : 0;
+}
+
+PLEXORD_API device_t *devicemgr_fetch_device(uint16_t id, int mode)
+{
+    DeviceManager *m = mgr();
+    if (!m)
+        return nullptr;
+    try {
+        return m->fetch(id, mode, kFetchWaitMs);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+PLEXORD_API void devicemgr_drop_device(device_t *device)
+{
+    if (DeviceManager *m = mgr())
+        m->drop(device);
+}
+
+PLEXORD_API void devicemgr_iterate_start(void)
+{
+    DeviceManager *m = mgr();
+    t_iter_pos = 0;
+    try {
+        t_iter = m ? m->ids() : std::vector<uint16_t>{};
+    } catch (...) {
+        t_iter.clear();
+    }
+}
+
+PLEXORD_API uint16_t devicemgr_iterate_get_next(void)
+{
+    return t_iter_pos < t_iter.size() ? t_iter[t_iter_pos++] : 0;
+}
+
+PLEXORD_API void devicemgr_iterate_end(void)
+{
+    t_iter.clear();
+    t_iter_pos = 0;
+}
+
+PLEXORD_API const char *device_get_name(device_t *device)
+{
+    return device ? nz(device->name) : "";
+}
+
+PLEXORD_API const char *device_get_address(device_t *device)
+{
+    return device ? device->address : nullptr;
+}
+
+PLEXORD_API const char *device_get_description(device_t *device)
+{
+    return device ? device->description : nullptr;
+}
+
+PLEXORD_API hwinfo_t *device_get_hardware(device_t *device)
+{
+    return device ? device->hardware : nullptr;
+}
+
+PLEXORD_API ncerr_t device_set_name(device_t *device, const char *name)
+{
+    return modify(device, [&](plexord_dev &d) {
+        set_cstr(d.name, nz(name));
+        return ok();
+    });
+}
+
+PLEXORD_API ncerr_t device_set_description(device_t *device, const char *text)
+{
+    return modify(device, [&](plexord_dev &d) {
+        set_cstr(d.description, text && *text ? text : nullptr, true);
+        return ok();
+    });
+}
+
+PLEXORD_API ncerr_t device_set_address(device_t *device, const char *address)
+{
+    return modify(device, [&](plexord_dev &d) {
+        set_cstr(d.address, address, true);
+        d.cache.clear(); // values of another device
+        return ok();
+    });
+}
+
+PLEXORD_API ncerr_t device_set_hardware(device_t *device, const char *hardware_name)
+{
+    Core *c = core();
+    if (!c)
+        return fail(NCERR_STATE);
+    hwinfo_t *hw = nullptr;
+    if (hardware_name && *hardware_name) {
+        hw = c->hardware.find(hardware_name);
+        if (!hw) {
+            log_line(std::string(" ! Unknown hardware type \"") + hardware_name + "\"");
+            return fail(NCERR_INVALID);
+        }
+    }
+    return modify(device, [&](plexord_dev &d) {
+        d.hardware = hw;
+        d.hw_missing.clear();
+        return ok();
+    });
+}
+
+PLEXORD_API ncerr_t device_load_documentation(device_t *device, const char *path)
+{
+    Core *c = core();
+    if (!c)
+        return fail(NCERR_STATE);
+    if (!device)
+        return fail(NCERR_INVALID);
+    if (!path || !*path)
+        return modify(device, [&](plexord_dev &d) {
+            set_cstr(d.doc_path, nullptr, true);
+            d.doc = nullptr;
+            return ok();
+        });
+    try {
+        std::string full = path;
+        if (fs::path(full).is_relative())
+            full = (fs::path(c->config_dir) / full).lexically_normal().string();
+        bool loaded = false;
+        int err = 0;
+        doc_t *doc = c->docs.load(full, loaded, err);
+        if (!loaded)
+            log_line(" ! Cannot read documentation " + full);
+        return modify(device, [&](plexord_dev &d) {
+            set_cstr(d.doc_path, path, true);
+            d.doc = doc;
+            return loaded ? ok() : fail(NCERR_IO, err);
+        });
+    } catch (...) {
+        return fail(NCERR_INVALID);
+    }
+}
+
+PLEXORD_API doc_t *device_get_doc(device_t *device)
+{
+    plexord_dev *d = dev(device);
+    if (!d)
+        return nullptr;
+    std::lock_guard lk(d->data);
+    if (d->doc)
+        return d->doc;
+    return d->hardware ? d->hardware->doc : nullptr;
+}
+
+PLEXORD_API ncerr_t device_cache_enforce(device_t *device, int enforce, int64_t max_age_s)
+{
+    // Kept within what the clock arithmetic of the cache can hold.
+    max_age_s = std::clamp<int64_t>(max_age_s, 0, 1000000000);
+    return modify(device, [&](plexord_dev &d) {
+        d.cache_enforced = enforce != 0;
+        d.max_age = max_age_s;
+        return ok();
+    });
+}
+
+PLEXORD_API int device_cache_is_enforced(device_t *device)
+{
+    plexord_dev *d = dev(device);
+    if (!d)
+        return 0;
+    std::lock_guard lk(d->data);
+    return d->cache_enforced ? 1 : 0;
+}
+
+PLEXORD_API int device_get_max_cache_age(device_t *device)
+{
+    plexord_dev *d = dev(device);
+    if (!d)
+        return 0;
+    std::lock_guard lk(d->data);
+    return d->max_age > INT_MAX ? INT_MAX : static_cast<int>(d->max_age);
+}
+
+} // extern "C"

@@ -1,0 +1,333 @@
+// Users that remote clients log in as.
+#include <cstring>
+
+#include <sodium.h>
+
+#include "core.h"
+
+namespace plexord {
+
+std::string hash_password(const std::string &clear, bool fast)
+{
+    char out[crypto_pwhash_STRBYTES];
+    unsigned long long ops = fast ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE;
+    size_t mem = fast ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE;
+    if (crypto_pwhash_str(out, clear.data(), clear.size(), ops, mem) != 0)
+        return {};
+    return out;
+}
+
+user_t *UserManager::create(uint16_t want_id)
+{
+    std::lock_guard lk(m_);
+    uint16_t id = want_id;
+    if (id == 0) {
+        while (next_ <= 0xffff && used_.count(static_cast<uint16_t>(next_)))
+            ++next_;
+        if (next_ > 0xffff)
+            return nullptr;
+        id = static_cast<uint16_t>(next_++);
+    } else if (used_.count(id)) {
+        return nullptr;
+    }
+    auto u = std::make_unique<plexord_user>();
+    u->id = id;
+    used_.insert(id);
+    all_.push_back(std::move(u));
+    return all_.back().get();
+}
+
+ncerr_t UserManager::add(user_t *u)
+{
+    if (!u)
+        return fail(NCERR_INVALID);
+    {
+        std::lock_guard lk(m_);
+        if (u->in_manager || active_.count(u->id))
+            return fail(NCERR_INVALID);
+        active_[u->id] = u;
+        u->in_manager = true;
+    }
+    touch();
+    return ok();
+}
+
+ncerr_t UserManager::remove(uint16_t id)
+{
+    {
+        std::lock_guard lk(m_);
+        auto it = active_.find(id);
+        if (it == active_.end())
+            return fail(NCERR_INVALID);
+        it->second->in_manager = false;
+        active_.erase(it);
+    }
+    touch();
+    return ok();
+}
+
+user_t *UserManager::fetch(uint16_t id, int mode, int wait_ms)
+{
+    user_t *u = get(id);
+    if (!u)
+        return nullptr;
+    if (!(mode == 1 ? u->lock.lock_for(wait_ms) : u->lock.lock_shared_for(wait_ms)))
+        return nullptr;
+    std::lock_guard lk(m_);
+    if (!u->in_manager) {
+        u->lock.release();
+        return nullptr;
+    }
+    return u;
+}
+
+void UserManager::drop(user_t *u)
+{
+    if (u)
+        u->lock.release();
+}
+
+std::vector<uint16_t> UserManager::ids()
+{
+    std::lock_guard lk(m_);
+    std::vector<uint16_t> v;
+    for (auto &[id, u] : active_)
+        v.push_back(id);
+    return v;
+}
+
+user_t *UserManager::get(uint16_t id)
+{
+    std::lock_guard lk(m_);
+    auto it = active_.find(id);
+    return it == active_.end() ? nullptr : it->second;
+}
+
+size_t UserManager::count()
+{
+    std::lock_guard lk(m_);
+    return active_.size();
+}
+
+void UserManager::clear()
+{
+    std::lock_guard lk(m_);
+    active_.clear();
+    all_.clear();
+    used_.clear();
+    next_ = 1;
+}
+
+} // namespace plexord
+
+using namespace plexord;
+
+namespace {
+
+UserManager *mgr()
+{
+    Core *c = core();
+    return c ? &c->users : nullptr;
+}
+
+thread_local std::vector<uint16_t> t_iter;
+thread_local size_t t_iter_pos = 0;
+
+ncerr_t set_field(user_t *u, std::string plexord_user::*field, const char *value)
+{
+    if (!u)
+        return fail(NCERR_INVALID);
+    try {
+        std::string v = nz(value);
+        std::lock_guard lk(u->data);
+        if (u->*field != v) {
+            u->*field = std::move(v);
+            if (u->in_manager)
+                touch();
+        }
+    } catch (...) {
+        return fail(NCERR_INVALID);
+    }
+    return ok();
+}
+
+} // namespace
+
+extern "C" {
+
+PLEXORD_API user_t *user_new(void)
+{
+    UserManager *m = mgr();
+    if (!m)
+        return nullptr;
+    try {
+        return m->create();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+PLEXORD_API ncerr_t usermanager_add_user(user_t *user)
+{
+    UserManager *m = mgr();
+    if (!m)
+        return fail(NCERR_STATE);
+    try {
+        return m->add(user);
+    } catch (...) {
+        return fail(NCERR_INVALID);
+    }
+}
+
+PLEXORD_API ncerr_t usermanager_remove_user(uint16_t id)
+{
+    UserManager *m = mgr();
+    if (!m)
+        return fail(NCERR_STATE);
+    try {
+        return m->remove(id);
+    } catch (...) {
+        return fail(NCERR_INVALID);
+    }
+}
+
+PLEXORD_API int usermanager_get_user_count(void)
+{
+    UserManager *m = mgr();
+    return m ? static_cast<int>(m->count()) : 0;
+}
+
+PLEXORD_API user_t *usermanager_fetch_user(uint16_t id, int mode)
+{
+    UserManager *m = mgr();
+    if (!m)
+        return nullptr;
+    try {
+        return m->fetch(id, mode, kFetchWaitMs);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+PLEXORD_API void usermanager_drop_user(user_t *user)
+{
+    if (UserManager *m = mgr())
+        m->drop(user);
+}
+
+PLEXORD_API void usermanager_iterate_start(void)
+{
+    UserManager *m = mgr();
+    t_iter_pos = 0;
+    try {
+        t_iter = m ? m->ids() : std::vector<uint16_t>{};
+    } catch (...) {
+        t_iter.clear();
+    }
+}
+
+PLEXORD_API uint16_t usermanager_iterate_get_next(void)
+{
+    return t_iter_pos < t_iter.size() ? t_iter[t_iter_pos++] : 0;
+}
+
+PLEXORD_API void usermanager_iterate_end(void)
+{
+    t_iter.clear();
+    t_iter_pos = 0;
+}
+
+PLEXORD_API uint16_t user_get_id(user_t *user)
+{
+    return user ? user->id : 0;
+}
+
+PLEXORD_API const char *user_get_name(user_t *user)
+{
+    return user ? user->name.c_str() : "";
+}
+
+PLEXORD_API const char *user_get_password(user_t *user)
+{
+    return user ? user->password.c_str() : "";
+}
+
+PLEXORD_API const char *user_get_read_access(user_t *user)
+{
+    return user ? user->read.c_str() : "";
+}
+
+PLEXORD_API const char *user_get_write_access(user_t *user)
+{
+    return user ? user->write.c_str() : "";
+}
+
+PLEXORD_API ncerr_t user_set_name(user_t *user, const char *name)
+{
+    return set_field(user, &plexord_user::name, name);
+}
+
+PLEXORD_API ncerr_t user_set_password(user_t *user, const char *password)
+{
+    Core *c = core();
+    if (!user || !c)
+        return fail(user ? NCERR_STATE : NCERR_INVALID);
+    std::string pw = nz(password);
+    {
+        std::lock_guard lk(user->data);
+        // The edit dialog hands back the stored hash when the operator left
+        // the password alone.
+        if (pw == user->password)
+            return ok();
+    }
+    if (pw.empty())
+        return set_field(user, &plexord_user::password, "");
+    std::string h = hash_password(pw, c->flags & PLEXORD_INIT_FAST_HASH);
+    if (h.empty()) {
+        log_line(" ! Cannot hash the password of user \"" + std::string(user_get_name(user)) + "\"");
+        return fail(NCERR_STATE);
+    }
+    return set_field(user, &plexord_user::password, h.c_str());
+}
+
+PLEXORD_API int user_check_password(user_t *user, const char *password)
+{
+    if (!user || !password)
+        return 0;
+    std::string stored;
+    {
+        std::lock_guard lk(user->data);
+        stored = user->password;
+    }
+    if (stored.empty())
+        return 0;
+    return crypto_pwhash_str_verify(stored.c_str(), password, strlen(password)) == 0 ? 1 : 0;
+}
+
+PLEXORD_API ncerr_t user_set_read_access(user_t *user, const char *patterns)
+{
+    return set_field(user, &plexord_user::read, patterns);
+}
+
+PLEXORD_API ncerr_t user_set_write_access(user_t *user, const char *patterns)
+{
+    return set_field(user, &plexord_user::write, patterns);
+}
+
+PLEXORD_API int user_may_read(user_t *user, const char *device_name)
+{
+    if (!user || !device_name)
+        return 0;
+    std::lock_guard lk(user->data);
+    return access_match(user->read, device_name) ? 1 : 0;
+}
+
+PLEXORD_API int user_may_write(user_t *user, const char *device_name)
+{
+    if (!user || !device_name)
+        return 0;
+    std::lock_guard lk(user->data);
+    return access_match(user->write, device_name) ? 1 : 0;
+}
+
+} // extern "C"
