@@ -268,11 +268,11 @@ BUSLINK_API int cl_stats_packet_cmp(const cl_packet_t *packet, const void *data,
  *
  * A polling round: queue reads and writes, optionally optimise, flush, fetch
  * the results, reset. Every transport object (RTU, TCP, XBee) begins with the
- * query header, so a pointer to any of them is a modbus_t pointer (cast it,
+ * query header, so a pointer to any of them is a modbus_base_t pointer (cast it,
  * or use modbus_xbee_get_base). Query records are pooled between rounds.
  * ====================================================================== */
 
-typedef struct modbus modbus_t;
+typedef struct modbus modbus_base_t;
 typedef struct modbus_query modbus_query_t;
 
 enum { MODBUS_TRANSPORT_RTU = 1, MODBUS_TRANSPORT_TCP = 2, MODBUS_TRANSPORT_XBEE = 3 };
@@ -292,52 +292,52 @@ enum {
 /* Queueing. link and unit name the node: the unit is the slave or unit
  * identifier in every frame, the link chooses the radio of an XBee module
  * (a key only for the other transports). */
-BUSLINK_API int modbus_query_read(modbus_t *m, uint32_t link, uint32_t unit, int kind, unsigned short address);
+BUSLINK_API int modbus_query_read(modbus_base_t *m, uint32_t link, uint32_t unit, int kind, unsigned short address);
 /* These return the query that covers the address (opaque), null only when
  * memory ran out. */
-BUSLINK_API modbus_query_t *modbus_query_read_coil(modbus_t *m, uint32_t link, uint32_t unit,
+BUSLINK_API modbus_query_t *modbus_query_read_coil(modbus_base_t *m, uint32_t link, uint32_t unit,
                                                    unsigned short address);
-BUSLINK_API modbus_query_t *modbus_query_read_discrete_input(modbus_t *m, uint32_t link, uint32_t unit,
+BUSLINK_API modbus_query_t *modbus_query_read_discrete_input(modbus_base_t *m, uint32_t link, uint32_t unit,
                                                              unsigned short address);
-BUSLINK_API modbus_query_t *modbus_query_read_holding_register(modbus_t *m, uint32_t link, uint32_t unit,
+BUSLINK_API modbus_query_t *modbus_query_read_holding_register(modbus_base_t *m, uint32_t link, uint32_t unit,
                                                                unsigned short address);
-BUSLINK_API modbus_query_t *modbus_query_read_input_register(modbus_t *m, uint32_t link, uint32_t unit,
+BUSLINK_API modbus_query_t *modbus_query_read_input_register(modbus_base_t *m, uint32_t link, uint32_t unit,
                                                              unsigned short address);
 /* Kind 1: coil (on when value is non-zero); kind 3: register; kinds 2 and 4
  * queue a write that the flush answers with BUSLINK_E_READ_ONLY; other kinds
  * are ignored. Returns 0. */
-BUSLINK_API int modbus_query_write(modbus_t *m, uint32_t link, uint32_t unit, int kind, unsigned short address,
+BUSLINK_API int modbus_query_write(modbus_base_t *m, uint32_t link, uint32_t unit, int kind, unsigned short address,
                                    unsigned short value);
-BUSLINK_API modbus_query_t *modbus_query_write_coil(modbus_t *m, uint32_t link, uint32_t unit,
+BUSLINK_API modbus_query_t *modbus_query_write_coil(modbus_base_t *m, uint32_t link, uint32_t unit,
                                                     unsigned short address, int on);
-BUSLINK_API modbus_query_t *modbus_query_write_holding_register(modbus_t *m, uint32_t link, uint32_t unit,
+BUSLINK_API modbus_query_t *modbus_query_write_holding_register(modbus_base_t *m, uint32_t link, uint32_t unit,
                                                                 unsigned short address, unsigned short value);
 
 /* Sorts the read list by node, kind and address and joins adjacent
  * holding-register reads of one node up to 124 registers. */
-BUSLINK_API void modbus_query_optimize(modbus_t *m);
+BUSLINK_API void modbus_query_optimize(modbus_base_t *m);
 /* Writes first, then reads, each list from its front. 0 when every query
  * succeeded, else the status of the last one that failed. stats may be null. */
-BUSLINK_API int modbus_query_flush(modbus_t *m, cl_stats_t *stats);
+BUSLINK_API int modbus_query_flush(modbus_base_t *m, cl_stats_t *stats);
 
 /* Results look in the read list first, then in the write list; 109 when no
  * query covers the address, 205 before the flush. Bits: 1 set, 2 clear. */
-BUSLINK_API int modbus_result_coil(modbus_t *m, uint32_t link, uint32_t unit, unsigned short address);
-BUSLINK_API int modbus_result_discrete_input(modbus_t *m, uint32_t link, uint32_t unit, unsigned short address);
-BUSLINK_API int modbus_result_holding_register(modbus_t *m, uint32_t link, uint32_t unit, unsigned short address,
+BUSLINK_API int modbus_result_coil(modbus_base_t *m, uint32_t link, uint32_t unit, unsigned short address);
+BUSLINK_API int modbus_result_discrete_input(modbus_base_t *m, uint32_t link, uint32_t unit, unsigned short address);
+BUSLINK_API int modbus_result_holding_register(modbus_base_t *m, uint32_t link, uint32_t unit, unsigned short address,
                                                unsigned short *value);
-BUSLINK_API int modbus_result_input_register(modbus_t *m, uint32_t link, uint32_t unit, unsigned short address,
+BUSLINK_API int modbus_result_input_register(modbus_base_t *m, uint32_t link, uint32_t unit, unsigned short address,
                                              unsigned short *value);
 /* Every kind: bits come back as a value of 1 or 0 with result 0; 203 for an
  * unknown kind. */
-BUSLINK_API int modbus_query_result(modbus_t *m, uint32_t link, uint32_t unit, int kind, unsigned short address,
+BUSLINK_API int modbus_query_result(modbus_base_t *m, uint32_t link, uint32_t unit, int kind, unsigned short address,
                                     unsigned short *value);
 
 /* Moves every query to the pool (records and buffers are reused). */
-BUSLINK_API void modbus_query_reset(modbus_t *m);
+BUSLINK_API void modbus_query_reset(modbus_base_t *m);
 /* Frees every query record: pool and both lists. The object stays. */
-BUSLINK_API void modbus_queries_delete(modbus_t *m);
-BUSLINK_API void modbus_query_print(modbus_t *m, FILE *stream);
+BUSLINK_API void modbus_queries_delete(modbus_base_t *m);
+BUSLINK_API void modbus_query_print(modbus_base_t *m, FILE *stream);
 
 /* "KxHHHH" (kind digit 1-4, hex address), "KDDDDD" (kind digit, five decimal
  * digits of which the last four are the address), or up to five decimal
@@ -409,7 +409,7 @@ BUSLINK_API void modbus_xbee_disconnect(modbus_xbee_t *xbee);
 BUSLINK_API void modbus_xbee_delete(modbus_xbee_t *xbee);
 BUSLINK_API int modbus_xbee_is_connected(const modbus_xbee_t *xbee);
 BUSLINK_API void modbus_xbee_use_short_addresses(modbus_xbee_t *xbee, int flag);
-BUSLINK_API modbus_t *modbus_xbee_get_base(modbus_xbee_t *xbee);
+BUSLINK_API modbus_base_t *modbus_xbee_get_base(modbus_xbee_t *xbee);
 /* Sends the message and waits for the module's transmit status. */
 BUSLINK_API int modbus_xbee_send_frame(modbus_xbee_t *xbee, uint32_t link, uint32_t unit, const void *message,
                                        unsigned length, cl_stats_t *stats);
