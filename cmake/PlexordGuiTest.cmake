@@ -8,8 +8,9 @@
 include_guard(GLOBAL)
 include(${CMAKE_CURRENT_LIST_DIR}/PlexordWx.cmake)
 
-set(PLEXORD_XVFB_RUNNER ${CMAKE_CURRENT_LIST_DIR}/xvfb-test-run.sh)
-set(PLEXORD_TEST_COMMON_DIR ${CMAKE_CURRENT_LIST_DIR}/../tests/common)
+# Absolute and global: the guard means only the first including folder sees
+# this file's variables.
+set(PLEXORD_TEST_COMMON_DIR ${PROJECT_SOURCE_DIR}/tests/common)
 
 if(NOT TARGET plexord_wx_test_main)
   add_library(plexord_wx_test_main STATIC ${PLEXORD_TEST_COMMON_DIR}/wx_test_main.cpp)
@@ -25,7 +26,7 @@ function(plexord_add_gui_test name)
   set_target_properties(${name} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${PLEXORD_TEST_OUTPUT_DIR}
     # gtest_discover_tests runs the program and its cases through this.
-    CROSSCOMPILING_EMULATOR "/bin/sh;${PLEXORD_XVFB_RUNNER}")
+    CROSSCOMPILING_EMULATOR "/bin/sh;${PROJECT_SOURCE_DIR}/cmake/xvfb-test-run.sh")
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 60)
   endif()

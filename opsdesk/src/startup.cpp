@@ -1,0 +1,233 @@
+#include "startup.h"
+
+#include <buslink.h>
+#include <widgetkit/console.h>
+#include <widgetkit/inifile.h>
+
+#include <wx/intl.h>
+#include <wx/log.h>
+#include <wx/msgdlg.h>
+#include <wx/snglinst.h>
+#include <wx/translation.h>
+
+#include <charconv>
+#include <ostream>
+#include <string>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kSection[] = "opsdesk";
+
+bool ParseDecimal(const wxString& text, int& value)
+{
+    const std::string s = text.ToStdString();
+    const char* first = s.data();
+    const char* last = s.data() + s.size();
+    if (first != last && *first == '+')
+        ++first;
+    auto [end, ec] = std::from_chars(first, last, value);
+    return ec == std::errc() && end == last && first != last;
+}
+
+wxString PathText(const fs::path& path)
+{
+    return wxString::FromUTF8(path.string());
+}
+
+bool IsDirectory(const fs::path& path)
+{
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+} // namespace
+
+CommandLineResult ParseCommandLine(const std::vector<wxString>& args, Folders& folders, std::ostream& out)
+{
+    CommandLineResult result;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const wxString& arg = args[i];
+        if (arg == "--debug-level") {
+            // A missing or non-numeric value means the most verbose level,
+            // and the argument after the option is left for the scan.
+            int level = 10;
+            if (i + 1 < args.size() && ParseDecimal(args[i + 1], level))
+                ++i;
+            else
+                level = 10;
+            buslink_set_debug_level(level);
+            out << "Debug level: " << buslink_get_debug_level() << "\n";
+            result.debugLevel = true;
+        } else if (arg == "--plugin-path") {
+            if (i + 1 < args.size())
+                folders.plugins = args[++i];
+        } else if (arg == "--data-path") {
+            if (i + 1 < args.size())
+                folders.data = args[++i];
+        } else if (arg == "--console") {
+            if (ux_console_create()) {
+                ux_console_set_color(1, 2);
+                result.console = true;
+            }
+        }
+    }
+    return result;
+}
+
+bool DetermineInstallation(const fs::path& cwd, Folders& folders, std::ostream& out, std::ostream& err)
+{
+    out << "Determining installation type\n";
+    out << " - Current working directory: " << cwd.string() << "\n";
+
+    if (!IsDirectory(cwd)) {
+        err << " ! Current working directory is not a directory!\n";
+        return false;
+    }
+    fs::path dir = cwd;
+    // "/opt/plexord/bin/" names the same folder as "/opt/plexord/bin".
+    if (!dir.has_filename() && dir.has_parent_path() && dir != dir.root_path())
+        dir = dir.parent_path();
+    if (dir.filename() != "bin") {
+        err << " ! CWD is not 'bin'. Can't determine installation type.\n";
+        return false;
+    }
+    out << " - CWD is 'bin'. Checking if system wide installation.\n";
+    const fs::path root = dir.parent_path();
+
+    if (IsDirectory(root / "share")) {
+        out << " - System wide installaton (parent directory has a 'share' directory)\n";
+        out << " ! Not supported!\n";
+        return true;
+    }
+    if (IsDirectory(root / "images")) {
+        out << " - Local installation (parent directory has an 'images' directory)\n";
+        folders.config = PathText(root);
+        folders.data = PathText(root);
+        folders.plugins = PathText(root / "plugins");
+        folders.locale = PathText(root / "locale");
+        return true;
+    }
+    if (IsDirectory(root / "data")) {
+        out << " - Running from build directory (parent directory has a 'data' directory)\n";
+        folders.config = PathText(root);
+        folders.data = PathText(root / "data");
+        folders.plugins = PathText(root / "bin" / "plugins");
+        folders.locale = PathText(root / "locale");
+        return true;
+    }
+    err << " ! Can't determine installation type\n";
+    return false;
+}
+
+int LoadTranslations(const wxString& localeDir, wxLocale& locale, std::ostream& err)
+{
+    wxFileTranslationsLoader::AddCatalogLookupPathPrefix(localeDir);
+    if (wxLocale::IsAvailable(wxLANGUAGE_SWEDISH)) {
+        wxLogNull quiet;
+        locale.Init(wxLANGUAGE_SWEDISH, wxLOCALE_LOAD_DEFAULT);
+    }
+    // Without the system's Swedish locale the catalogues still work, only
+    // numbers and dates keep the system's format.
+    wxTranslations* translations = wxTranslations::Get();
+    if (!translations) {
+        translations = new wxTranslations;
+        wxTranslations::Set(translations);
+    }
+    translations->SetLanguage(wxLANGUAGE_SWEDISH);
+    {
+        wxLogNull quiet;
+        translations->AddStdCatalog();
+    }
+
+    int loaded = 0;
+    for (const char* catalogue : {"widgetkit", "libplexord", "opsdesk"}) {
+        bool ok = false;
+        {
+            wxLogNull quiet;
+            ok = translations->AddCatalog(catalogue);
+        }
+        if (ok)
+            ++loaded;
+        else
+            err << " ! Failed to open translation for " << catalogue << "\n";
+    }
+    return loaded;
+}
+
+wxString SingleInstanceName()
+{
+    return wxString::Format("plexor-%lu", static_cast<unsigned long>(getuid()));
+}
+
+bool ClaimSingleInstance(wxSingleInstanceChecker& checker, const wxString& name)
+{
+    bool another = false;
+    {
+        wxLogNull quiet;
+        checker.Create(name);
+        another = checker.IsAnotherRunning();
+    }
+    if (another) {
+        wxMessageBox(_("Another instance of Plexor is running."), wxMessageBoxCaptionStr, wxOK);
+        return false;
+    }
+    return true;
+}
+
+FrameGeometry ReadGeometry(const wxString& path)
+{
+    FrameGeometry geometry;
+    wxIniFile ini;
+    if (!ini.Open(path))
+        return geometry;
+    geometry.left = static_cast<int>(ini.ReadLong(kSection, "MainFrmLeft", geometry.left));
+    geometry.top = static_cast<int>(ini.ReadLong(kSection, "MainFrmTop", geometry.top));
+    geometry.width = static_cast<int>(ini.ReadLong(kSection, "MainFrmWidth", geometry.width));
+    geometry.height = static_cast<int>(ini.ReadLong(kSection, "MainFrmHeight", geometry.height));
+    geometry.maximized = ini.ReadLong(kSection, "MainFrmMaximized", 0) > 0;
+    return geometry;
+}
+
+bool WriteGeometry(const wxString& path, const FrameGeometry& geometry)
+{
+    wxIniFile ini;
+    ini.Open(path);
+    ini.WriteLong(kSection, "MainFrmLeft", geometry.left);
+    ini.WriteLong(kSection, "MainFrmTop", geometry.top);
+    ini.WriteLong(kSection, "MainFrmWidth", geometry.width);
+    ini.WriteLong(kSection, "MainFrmHeight", geometry.height);
+    ini.WriteLong(kSection, "MainFrmMaximized", geometry.maximized ? 1 : 0);
+    return ini.Save(path);
+}
+
+void KeepOnScreen(FrameGeometry& geometry, const wxSize& screen)
+{
+    if (screen.y < geometry.top + geometry.height)
+        geometry.top = screen.y - geometry.height;
+    if (geometry.top < 3)
+        geometry.top = 3;
+    if (screen.x < geometry.left + geometry.width)
+        geometry.left = screen.x - geometry.width;
+    if (geometry.left < 0)
+        geometry.left = 0;
+}
+
+void TrackGeometry(FrameGeometry& geometry, const wxRect& rect, bool maximized, bool iconized)
+{
+    if (!maximized && !iconized) {
+        if (rect.x != -1)
+            geometry.left = rect.x;
+        if (rect.y != -1)
+            geometry.top = rect.y;
+        if (rect.width != -1)
+            geometry.width = rect.width;
+        if (rect.height != -1)
+            geometry.height = rect.height;
+    }
+    geometry.maximized = maximized;
+}

@@ -1,0 +1,755 @@
+#include "status-window.h"
+
+#include "eventbridge.h"
+#include "menus.h"
+
+#include <plexord.h>
+
+#include <wx/dcclient.h>
+#include <wx/filename.h>
+#include <wx/intl.h>
+#include <wx/log.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/settings.h>
+#include <wx/tokenzr.h>
+
+#include <algorithm>
+
+namespace {
+
+wxString g_imageFolder;
+
+// How long a panel waits for a network that a removal holds locked.
+constexpr int kFetchWaitMs = 1000;
+// Gap between icon and label, and between lamps.
+constexpr int kGap = 6;
+
+wxFont DefaultFont()
+{
+    return wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
+}
+
+// The detail lines as drawn; the line end after the last line opens none.
+wxArrayString DetailLines(const wxString& text)
+{
+    wxArrayString lines = wxSplit(text, '\n', '\0');
+    if (!lines.empty() && lines.Last().empty())
+        lines.RemoveAt(lines.size() - 1);
+    return lines;
+}
+
+wxString Utf8(const char* text)
+{
+    return text ? wxString::FromUTF8(text) : wxString();
+}
+
+// Failures of the core are shown to the operator in its own words.
+void ShowFailure(wxWindow* parent, ncerr_t result)
+{
+    wxMessageBox(wxGetTranslation(Utf8(ncerr_get_string(result))), wxMessageBoxCaptionStr, wxOK | wxICON_ERROR,
+                 parent);
+}
+
+} // namespace
+
+void SetImageFolder(const wxString& folder)
+{
+    g_imageFolder = folder;
+}
+
+const wxString& GetImageFolder()
+{
+    return g_imageFolder;
+}
+
+wxBitmapType ImageTypeForFile(const wxString& name)
+{
+    const wxString ext = wxFileName(name).GetExt().Lower();
+    if (ext == "jpg" || ext == "jpeg")
+        return wxBITMAP_TYPE_JPEG;
+    if (ext == "xpm")
+        return wxBITMAP_TYPE_XPM;
+    return wxBITMAP_TYPE_PNG;
+}
+
+wxBitmap LoadImage(const wxString& name)
+{
+    wxString path = name;
+    if (!g_imageFolder.empty())
+        path = g_imageFolder + wxFILE_SEP_PATH + name;
+    wxBitmap bitmap;
+    if (wxFileName::IsFileReadable(path)) {
+        // A damaged file leaves the bitmap empty instead of an error box.
+        wxLogNull quiet;
+        bitmap.LoadFile(path, ImageTypeForFile(name));
+    }
+    return bitmap;
+}
+
+Lamp::Change Lamp::MoveTo(LampState state)
+{
+    Change change;
+    if (state == m_state)
+        return change;
+    change.changed = true;
+    change.wasHidden = m_state == LAMP_HIDDEN;
+    m_state = state;
+    return change;
+}
+
+Lamp::Change Lamp::Show()
+{
+    return m_state == LAMP_HIDDEN ? MoveTo(LAMP_UNLIT) : Change();
+}
+
+Lamp::Change Lamp::Request()
+{
+    if (m_state == LAMP_PENDING)
+        return {};
+    Change change = MoveTo(LAMP_PENDING);
+    change.stopTimer = true;
+    return change;
+}
+
+Lamp::Change Lamp::Result(bool succeeded)
+{
+    const LampState state = succeeded ? LAMP_SUCCEEDED : LAMP_FAILED;
+    if (state == m_state)
+        return {};
+    Change change = MoveTo(state);
+    change.startTimer = true;
+    return change;
+}
+
+Lamp::Change Lamp::Expire()
+{
+    return MoveTo(LAMP_UNLIT);
+}
+
+wxString DeviceDetailsText(const wxString& hardware, int reads, int failedReads, int writes, int failedWrites)
+{
+    return hardware + "\n" + wxString::Format(_("Readings: %d (%d failed)\n"), reads, failedReads) +
+           wxString::Format(_("Writes: %d (%d failed)\n"), writes, failedWrites);
+}
+
+// ---------------------------------------------------------------------------
+
+StatusPanel::StatusPanel(wxWindow* parent)
+    : wxPanel(parent, wxID_ANY)
+{
+    // Everything is drawn from the off-screen bitmap; erasing would flicker.
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    Bind(wxEVT_PAINT, &StatusPanel::OnPaint, this);
+    Bind(wxEVT_SIZE, &StatusPanel::OnSize, this);
+}
+
+void StatusPanel::RefreshContent()
+{
+    if (m_dirty)
+        return;
+    m_dirty = true;
+    Refresh(false);
+}
+
+void StatusPanel::UpdateMinSize()
+{
+    const wxSize content = GetContentSize();
+    const wxSize size(content.x + m_marginLeft + m_marginRight, content.y + m_marginTop + m_marginBottom);
+    if (size == GetMinSize())
+        return;
+    SetMinSize(size);
+    if (wxWindow* parent = GetParent()) {
+        parent->Layout();
+        parent->FitInside();
+    }
+}
+
+void StatusPanel::OnPaint(wxPaintEvent&)
+{
+    wxPaintDC dc(this);
+    const wxSize client = GetClientSize();
+    if (client.x <= 0 || client.y <= 0)
+        return;
+    if (!m_buffer.IsOk() || client.x > m_buffer.GetWidth() || client.y > m_buffer.GetHeight()) {
+        m_memory.SelectObject(wxNullBitmap);
+        m_buffer.Create(client.x, client.y);
+        m_memory.SelectObject(m_buffer);
+        m_dirty = true;
+    }
+    if (m_dirty) {
+        Draw(m_memory);
+        m_dirty = false;
+    }
+    dc.Blit(0, 0, client.x, client.y, &m_memory, 0, 0);
+}
+
+void StatusPanel::OnSize(wxSizeEvent& event)
+{
+    m_dirty = true;
+    Refresh(false);
+    event.Skip();
+}
+
+// ---------------------------------------------------------------------------
+
+SeparatorPanel::SeparatorPanel(wxWindow* parent, const wxString& heading)
+    : StatusPanel(parent)
+    , m_heading(heading)
+    , m_font(DefaultFont().Bold())
+{
+    UpdateMinSize();
+}
+
+void SeparatorPanel::SetHeading(const wxString& heading)
+{
+    m_heading = heading;
+    UpdateMinSize();
+    RefreshContent();
+}
+
+wxSize SeparatorPanel::GetContentSize()
+{
+    wxCoord w = 0, h = 0;
+    GetTextExtent(m_heading, &w, &h, nullptr, nullptr, &m_font);
+    return {w, h};
+}
+
+void SeparatorPanel::Draw(wxDC& dc)
+{
+    dc.SetBackground(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_ACTIVECAPTION)));
+    dc.Clear();
+    dc.SetFont(m_font);
+    dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_CAPTIONTEXT));
+    dc.DrawText(m_heading, m_marginLeft, m_marginTop);
+}
+
+// ---------------------------------------------------------------------------
+
+IOPanel::IOPanel(wxWindow* parent, EventBridge& bridge)
+    : StatusPanel(parent)
+    , m_bridge(bridge)
+    , m_labelFont(DefaultFont())
+    , m_detailFont(DefaultFont())
+    , m_readTimer(this, ID_READ_TIMER)
+    , m_writeTimer(this, ID_WRITE_TIMER)
+{
+    m_marginLeft = m_marginTop = m_marginRight = m_marginBottom = 3;
+    m_lampImages[LAMP_UNLIT] = LoadImage("unlit-led.png");
+    m_lampImages[LAMP_PENDING] = LoadImage("yellow-led.png");
+    m_lampImages[LAMP_SUCCEEDED] = LoadImage("green-led.png");
+    m_lampImages[LAMP_FAILED] = LoadImage("red-led.png");
+    Bind(wxEVT_TIMER, &IOPanel::OnTimer, this);
+}
+
+void IOPanel::SetPanelLabel(const wxString& label)
+{
+    m_label = label;
+    UpdateMinSize();
+    RefreshContent();
+}
+
+void IOPanel::SetIcon(const wxBitmap& icon)
+{
+    m_icon = icon;
+    m_hasIcon = icon.IsOk();
+    UpdateMinSize();
+    RefreshContent();
+}
+
+void IOPanel::SetDetails(const wxString& details)
+{
+    m_details = details;
+    if (m_showDetails)
+        UpdateMinSize();
+    RefreshContent();
+}
+
+void IOPanel::ShowDetails(bool show)
+{
+    m_showDetails = show;
+    UpdateMinSize();
+    RefreshContent();
+}
+
+void IOPanel::ShowLamps()
+{
+    Apply(m_readTimer, m_readLamp.Show());
+    Apply(m_writeTimer, m_writeLamp.Show());
+}
+
+void IOPanel::ReadRequest()
+{
+    Apply(m_readTimer, m_readLamp.Request());
+}
+
+void IOPanel::ReadResult(bool succeeded)
+{
+    Apply(m_readTimer, m_readLamp.Result(succeeded));
+}
+
+void IOPanel::WriteRequest()
+{
+    Apply(m_writeTimer, m_writeLamp.Request());
+}
+
+void IOPanel::WriteResult(bool succeeded)
+{
+    Apply(m_writeTimer, m_writeLamp.Result(succeeded));
+}
+
+void IOPanel::Apply(wxTimer& timer, const Lamp::Change& change)
+{
+    if (!change.changed)
+        return;
+    if (change.stopTimer)
+        timer.Stop();
+    if (change.startTimer)
+        timer.StartOnce(Lamp::kFlashMs);
+    if (change.wasHidden)
+        UpdateMinSize();
+    RefreshContent();
+}
+
+void IOPanel::OnTimer(wxTimerEvent& event)
+{
+    if (event.GetId() == ID_READ_TIMER)
+        Apply(m_readTimer, m_readLamp.Expire());
+    else if (event.GetId() == ID_WRITE_TIMER)
+        Apply(m_writeTimer, m_writeLamp.Expire());
+}
+
+void IOPanel::Dispose()
+{
+    if (m_disposed)
+        return;
+    m_disposed = true;
+    Unsubscribe();
+    m_readTimer.Stop();
+    m_writeTimer.Stop();
+    Hide();
+    if (m_popupDepth == 0)
+        Destroy();
+}
+
+void IOPanel::ShowPopup(wxMenu& menu)
+{
+    ++m_popupDepth;
+    PopupMenu(&menu);
+    --m_popupDepth;
+    if (m_popupDepth == 0 && m_disposed) {
+        // Disposed while the menu was open: this handler still runs on the
+        // panel, so it goes once the handler has returned.
+        wxWindow* self = this;
+        GetParent()->CallAfter([self] { self->Destroy(); });
+    }
+}
+
+wxSize IOPanel::LampSize() const
+{
+    const wxBitmap& unlit = m_lampImages[LAMP_UNLIT];
+    return unlit.IsOk() ? unlit.GetSize() : wxSize(16, 16);
+}
+
+int IOPanel::LabelLeft() const
+{
+    return m_marginLeft + (m_hasIcon ? m_icon.GetWidth() + kGap : 0);
+}
+
+int IOPanel::RowHeight() const
+{
+    wxCoord w = 0, h = 0;
+    GetTextExtent(m_label.empty() ? wxString("Xg") : m_label, &w, &h, nullptr, nullptr, &m_labelFont);
+    if (m_hasIcon)
+        h = std::max(h, m_icon.GetHeight());
+    return h + m_marginTop + m_marginBottom;
+}
+
+wxSize IOPanel::GetContentSize()
+{
+    wxCoord labelWidth = 0, labelHeight = 0;
+    GetTextExtent(m_label, &labelWidth, &labelHeight, nullptr, nullptr, &m_labelFont);
+    int width = labelWidth;
+    int height = std::max(labelHeight, 16);
+    if (m_hasIcon) {
+        width += m_icon.GetWidth() + kGap;
+        height = std::max(height, m_icon.GetHeight());
+    }
+    const wxSize lamp = LampSize();
+    for (const Lamp* l : {&m_readLamp, &m_writeLamp}) {
+        if (l->GetState() != LAMP_HIDDEN) {
+            width += lamp.x + kGap;
+            height = std::max(height, lamp.y);
+        }
+    }
+    if (m_showDetails) {
+        int detailWidth = 0, detailHeight = 0;
+        for (const wxString& line : DetailLines(m_details)) {
+            wxCoord w = 0, h = 0;
+            GetTextExtent(line.empty() ? wxString("Xg") : line, &w, &h, nullptr, nullptr, &m_detailFont);
+            detailWidth = std::max(detailWidth, line.empty() ? 0 : w);
+            detailHeight += h;
+        }
+        width = std::max(width, (LabelLeft() - m_marginLeft) + detailWidth);
+        height += detailHeight;
+    }
+    return {width, height};
+}
+
+void IOPanel::Draw(wxDC& dc)
+{
+    const wxSize client = GetClientSize();
+    dc.SetBackground(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW)));
+    dc.Clear();
+
+    const int row = RowHeight();
+    if (m_hasIcon)
+        dc.DrawBitmap(m_icon, m_marginLeft, (row - m_icon.GetHeight()) / 2, true);
+
+    const int labelLeft = LabelLeft();
+    dc.SetFont(m_labelFont);
+    dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT));
+    wxCoord w = 0, h = 0;
+    dc.GetTextExtent(m_label, &w, &h);
+    dc.DrawText(m_label, labelLeft, (row - h) / 2);
+
+    const wxSize lamp = LampSize();
+    int x = client.x - lamp.x - m_marginRight;
+    const int y = (row - lamp.y) / 2;
+    for (const Lamp* l : {&m_writeLamp, &m_readLamp}) {
+        if (l->GetState() == LAMP_HIDDEN)
+            continue;
+        const wxBitmap& image = m_lampImages[l->GetState()];
+        if (image.IsOk())
+            dc.DrawBitmap(image, x, y, true);
+        x -= kGap + lamp.x;
+    }
+
+    if (m_showDetails) {
+        dc.SetFont(m_detailFont);
+        int lineTop = row;
+        for (const wxString& line : DetailLines(m_details)) {
+            dc.GetTextExtent(line.empty() ? wxString("Xg") : line, &w, &h);
+            dc.DrawText(line, labelLeft, lineTop);
+            lineTop += h;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+NetworkPanel::NetworkPanel(wxWindow* parent, EventBridge& bridge, unsigned short id)
+    : IOPanel(parent, bridge)
+    , m_id(id)
+{
+    ReadLabel();
+    ShowLamps();
+    SetIcon(LoadImage("network.png"));
+    m_bridge.onReadRequest.Subscribe(m_readRequest);
+    m_bridge.onReadResult.Subscribe(m_readResult);
+    m_bridge.onWriteRequest.Subscribe(m_writeRequest);
+    m_bridge.onWriteResult.Subscribe(m_writeResult);
+    m_bridge.onNetworkChanged.Subscribe(m_changed);
+    Bind(wxEVT_RIGHT_DOWN, &NetworkPanel::OnRightDown, this);
+    Bind(wxEVT_MENU, &NetworkPanel::OnMenu, this);
+}
+
+NetworkPanel::~NetworkPanel()
+{
+    Unsubscribe();
+}
+
+void NetworkPanel::Unsubscribe()
+{
+    if (!m_subscribed)
+        return;
+    m_subscribed = false;
+    m_bridge.onReadRequest.Remove(m_readRequest);
+    m_bridge.onReadResult.Remove(m_readResult);
+    m_bridge.onWriteRequest.Remove(m_writeRequest);
+    m_bridge.onWriteResult.Remove(m_writeResult);
+    m_bridge.onNetworkChanged.Remove(m_changed);
+}
+
+void NetworkPanel::ReadLabel()
+{
+    if (network_t* network = networkmgr_fetch_network(m_id, kFetchWaitMs)) {
+        SetPanelLabel(Utf8(network_get_name(network)));
+        networkmgr_drop_network(network);
+    }
+}
+
+void NetworkPanel::OnReadRequest(wxNCEvent& event)
+{
+    if (event.GetNetworkId() == m_id)
+        ReadRequest();
+}
+
+void NetworkPanel::OnReadResult(wxNCEvent& event)
+{
+    if (event.GetNetworkId() == m_id)
+        ReadResult(event.Succeeded());
+}
+
+void NetworkPanel::OnWriteRequest(wxNCEvent& event)
+{
+    if (event.GetNetworkId() == m_id)
+        WriteRequest();
+}
+
+void NetworkPanel::OnWriteResult(wxNCEvent& event)
+{
+    if (event.GetNetworkId() == m_id)
+        WriteResult(event.Succeeded());
+}
+
+void NetworkPanel::OnNetworkChanged(unsigned short id)
+{
+    if (id == m_id)
+        ReadLabel();
+}
+
+void NetworkPanel::OnRightDown(wxMouseEvent&)
+{
+    wxMenu menu;
+    AppendEntries(menu, {
+                            {MenuEntry::kSeparator, {}, {}},
+                            {ID_REMOVE, _("Remove network"), {}},
+                        });
+    ShowPopup(menu);
+}
+
+void NetworkPanel::OnMenu(wxCommandEvent& event)
+{
+    switch (event.GetId()) {
+    case ID_REMOVE:
+        AskRemove();
+        break;
+    default:
+        event.Skip();
+    }
+}
+
+void NetworkPanel::AskRemove()
+{
+    // The panel may be disposed while the question is open.
+    const unsigned short id = m_id;
+    if (wxMessageBox(_("Are you sure you want to remove this network?"), _("Remove network?"),
+                     wxYES_NO | wxICON_QUESTION, this) != wxYES)
+        return;
+    const ncerr_t result = networkmgr_remove_network(id);
+    if (!ncerr_is_ok(result))
+        ShowFailure(IsDisposed() ? nullptr : this, result);
+}
+
+// ---------------------------------------------------------------------------
+
+DevicePanel::DevicePanel(wxWindow* parent, EventBridge& bridge, unsigned short id)
+    : IOPanel(parent, bridge)
+    , m_id(id)
+{
+    ReadDevice();
+    ShowLamps();
+    m_bridge.onReadRequest.Subscribe(m_readRequest);
+    m_bridge.onReadResult.Subscribe(m_readResult);
+    m_bridge.onWriteRequest.Subscribe(m_writeRequest);
+    m_bridge.onWriteResult.Subscribe(m_writeResult);
+    m_bridge.onDeviceChanged.Subscribe(m_changed);
+    Bind(wxEVT_LEFT_UP, &DevicePanel::OnLeftUp, this);
+    Bind(wxEVT_RIGHT_DOWN, &DevicePanel::OnRightDown, this);
+    Bind(wxEVT_MENU, &DevicePanel::OnMenu, this);
+}
+
+DevicePanel::~DevicePanel()
+{
+    Unsubscribe();
+}
+
+void DevicePanel::Unsubscribe()
+{
+    if (!m_subscribed)
+        return;
+    m_subscribed = false;
+    m_bridge.onReadRequest.Remove(m_readRequest);
+    m_bridge.onReadResult.Remove(m_readResult);
+    m_bridge.onWriteRequest.Remove(m_writeRequest);
+    m_bridge.onWriteResult.Remove(m_writeResult);
+    m_bridge.onDeviceChanged.Remove(m_changed);
+}
+
+void DevicePanel::ReadDevice()
+{
+    device_t* device = devicemgr_fetch_device(m_id, 0);
+    if (!device)
+        return;
+    SetPanelLabel(Utf8(device_get_name(device)));
+    // A device whose hardware type was cleared loses the old icon too.
+    hwinfo_t* hardware = device_get_hardware(device);
+    if (hardware) {
+        const char* icon = hwinfo_get_icon_path(hardware);
+        SetIcon(icon ? LoadImage(Utf8(icon)) : wxBitmap());
+        m_hardware = Utf8(hwinfo_get_name(hardware));
+    } else {
+        SetIcon(wxBitmap());
+        m_hardware.clear();
+    }
+    devicemgr_drop_device(device);
+    UpdateDetails();
+}
+
+void DevicePanel::UpdateDetails()
+{
+    SetDetails(DeviceDetailsText(m_hardware, m_reads, m_failedReads, m_writes, m_failedWrites));
+}
+
+void DevicePanel::OnReadRequest(wxNCEvent& event)
+{
+    if (event.GetDeviceId() == m_id)
+        ReadRequest();
+}
+
+void DevicePanel::OnReadResult(wxNCEvent& event)
+{
+    if (event.GetDeviceId() != m_id)
+        return;
+    const bool succeeded = event.Succeeded();
+    ++m_reads;
+    if (!succeeded)
+        ++m_failedReads;
+    if (AreDetailsShown())
+        UpdateDetails();
+    ReadResult(succeeded);
+}
+
+void DevicePanel::OnWriteRequest(wxNCEvent& event)
+{
+    if (event.GetDeviceId() == m_id)
+        WriteRequest();
+}
+
+void DevicePanel::OnWriteResult(wxNCEvent& event)
+{
+    if (event.GetDeviceId() != m_id)
+        return;
+    const bool succeeded = event.Succeeded();
+    ++m_writes;
+    if (!succeeded)
+        ++m_failedWrites;
+    if (AreDetailsShown())
+        UpdateDetails();
+    WriteResult(succeeded);
+}
+
+void DevicePanel::OnDeviceChanged(unsigned short id)
+{
+    if (id == m_id)
+        ReadDevice();
+}
+
+void DevicePanel::ToggleDetails()
+{
+    if (!AreDetailsShown())
+        UpdateDetails();
+    ShowDetails(!AreDetailsShown());
+}
+
+void DevicePanel::OnLeftUp(wxMouseEvent& event)
+{
+    ToggleDetails();
+    event.Skip();
+}
+
+void DevicePanel::OnRightDown(wxMouseEvent&)
+{
+    wxMenu menu;
+    AppendEntries(menu, {
+                            {MenuEntry::kSeparator, {}, {}},
+                            {ID_REMOVE, _("Remove device"), {}},
+                        });
+    ShowPopup(menu);
+}
+
+void DevicePanel::OnMenu(wxCommandEvent& event)
+{
+    switch (event.GetId()) {
+    case ID_REMOVE:
+        AskRemove();
+        break;
+    default:
+        event.Skip();
+    }
+}
+
+void DevicePanel::AskRemove()
+{
+    // The panel may be disposed while the question is open.
+    const unsigned short id = m_id;
+    if (wxMessageBox(_("Are you sure you want to remove this device?"), _("Remove device?"),
+                     wxYES_NO | wxICON_QUESTION, this) != wxYES)
+        return;
+    const ncerr_t result = devicemgr_remove_device(id);
+    if (!ncerr_is_ok(result))
+        ShowFailure(IsDisposed() ? nullptr : this, result);
+}
+
+// ---------------------------------------------------------------------------
+
+ClientPanel::ClientPanel(wxWindow* parent, EventBridge& bridge, unsigned long id)
+    : IOPanel(parent, bridge)
+    , m_id(id)
+{
+    SetPanelLabel(wxString::Format(_("Client %lu"), id));
+    ShowLamps();
+    m_bridge.onClientChanged.Subscribe(m_clientChanged);
+    m_bridge.onReadRequest.Subscribe(m_readRequest);
+    m_bridge.onReadResult.Subscribe(m_readResult);
+    m_bridge.onWriteRequest.Subscribe(m_writeRequest);
+    m_bridge.onWriteResult.Subscribe(m_writeResult);
+}
+
+ClientPanel::~ClientPanel()
+{
+    Unsubscribe();
+}
+
+void ClientPanel::Unsubscribe()
+{
+    if (!m_subscribed)
+        return;
+    m_subscribed = false;
+    m_bridge.onClientChanged.Remove(m_clientChanged);
+    m_bridge.onReadRequest.Remove(m_readRequest);
+    m_bridge.onReadResult.Remove(m_readResult);
+    m_bridge.onWriteRequest.Remove(m_writeRequest);
+    m_bridge.onWriteResult.Remove(m_writeResult);
+}
+
+void ClientPanel::OnClientChanged(wxNCEvent& event)
+{
+    if (event.GetClientId() == m_id)
+        SetPanelLabel(event.HasClientText() ? event.GetClientText() : wxString());
+}
+
+void ClientPanel::OnReadRequest(wxNCEvent& event)
+{
+    if (event.GetClientId() == m_id)
+        ReadRequest();
+}
+
+void ClientPanel::OnReadResult(wxNCEvent& event)
+{
+    if (event.GetClientId() == m_id)
+        ReadResult(event.Succeeded());
+}
+
+void ClientPanel::OnWriteRequest(wxNCEvent& event)
+{
+    if (event.GetClientId() == m_id)
+        WriteRequest();
+}
+
+void ClientPanel::OnWriteResult(wxNCEvent& event)
+{
+    if (event.GetClientId() == m_id)
+        WriteResult(event.Succeeded());
+}

@@ -1,0 +1,274 @@
+// Installation layout, command line, translations and the saved geometry.
+#include "startup.h"
+#include "support.h"
+
+#include <buslink.h>
+
+#include <gtest/gtest.h>
+
+#include <wx/intl.h>
+#include <wx/translation.h>
+
+#include <filesystem>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Layout
+{
+    bool ok;
+    Folders folders;
+    std::string out;
+    std::string err;
+};
+
+Layout Determine(const fs::path& cwd, Folders folders = {})
+{
+    std::ostringstream out, err;
+    const bool ok = DetermineInstallation(cwd, folders, out, err);
+    return {ok, folders, out.str(), err.str()};
+}
+
+std::string Head(const fs::path& cwd)
+{
+    return "Determining installation type\n - Current working directory: " + cwd.string() + "\n";
+}
+
+const char kBinLine[] = " - CWD is 'bin'. Checking if system wide installation.\n";
+
+class LayoutTest : public ::testing::Test
+{
+protected:
+    fs::path Make(std::initializer_list<const char*> dirs)
+    {
+        for (const char* d : dirs)
+            fs::create_directories(root / d);
+        return root / "bin";
+    }
+
+    test::TempDir tmp;
+    fs::path root = fs::path(tmp.path()) / "plexord";
+};
+
+TEST_F(LayoutTest, LocalInstallationTakesEveryFolderFromTheRoot)
+{
+    const fs::path bin = Make({"bin", "images"});
+    const Layout l = Determine(bin, {"", "/given/data", "/given/plugins", ""});
+    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(l.out, Head(bin) + kBinLine + " - Local installation (parent directory has an 'images' directory)\n");
+    EXPECT_EQ(l.err, "");
+    EXPECT_EQ(l.folders.config, root.string());
+    EXPECT_EQ(l.folders.data, root.string());
+    EXPECT_EQ(l.folders.plugins, (root / "plugins").string());
+    EXPECT_EQ(l.folders.locale, (root / "locale").string());
+}
+
+TEST_F(LayoutTest, BuildDirectoryUsesDataAndBinPlugins)
+{
+    const fs::path bin = Make({"bin", "data"});
+    const Layout l = Determine(bin, {"", "/given/data", "/given/plugins", ""});
+    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(l.out, Head(bin) + kBinLine +
+                         " - Running from build directory (parent directory has a 'data' directory)\n");
+    EXPECT_EQ(l.folders.config, root.string());
+    EXPECT_EQ(l.folders.data, (root / "data").string());
+    EXPECT_EQ(l.folders.plugins, (root / "bin" / "plugins").string());
+    EXPECT_EQ(l.folders.locale, (root / "locale").string());
+}
+
+TEST_F(LayoutTest, ShareWinsOverImagesAndKeepsTheCommandLineFolders)
+{
+    const fs::path bin = Make({"bin", "share", "images", "data"});
+    const Layout l = Determine(bin, {"", "/given/data", "/given/plugins", ""});
+    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(l.out, Head(bin) + kBinLine +
+                         " - System wide installaton (parent directory has a 'share' directory)\n ! Not supported!\n");
+    EXPECT_EQ(l.folders.config, "");
+    EXPECT_EQ(l.folders.data, "/given/data");
+    EXPECT_EQ(l.folders.plugins, "/given/plugins");
+    EXPECT_EQ(l.folders.locale, "");
+}
+
+TEST_F(LayoutTest, FailuresSayWhy)
+{
+    const fs::path bin = Make({"bin", "elsewhere"});
+    Layout l = Determine(root / "elsewhere");
+    EXPECT_FALSE(l.ok);
+    EXPECT_EQ(l.out, Head(root / "elsewhere"));
+    EXPECT_EQ(l.err, " ! CWD is not 'bin'. Can't determine installation type.\n");
+
+    l = Determine(root / "missing" / "bin");
+    EXPECT_FALSE(l.ok);
+    EXPECT_EQ(l.err, " ! Current working directory is not a directory!\n");
+
+    // A plain file named "bin" is not a working directory either.
+    test::WriteFile((root / "elsewhere" / "bin").string(), "");
+    l = Determine(root / "elsewhere" / "bin");
+    EXPECT_FALSE(l.ok);
+    EXPECT_EQ(l.err, " ! Current working directory is not a directory!\n");
+
+    l = Determine(bin);
+    EXPECT_FALSE(l.ok);
+    EXPECT_EQ(l.out, Head(bin) + kBinLine);
+    EXPECT_EQ(l.err, " ! Can't determine installation type\n");
+    EXPECT_EQ(l.folders.config, "");
+}
+
+TEST_F(LayoutTest, TrailingSeparatorNamesTheSameFolder)
+{
+    Make({"bin", "images"});
+    const Layout l = Determine(fs::path(root.string() + "/bin/"));
+    ASSERT_TRUE(l.ok) << l.err;
+    EXPECT_EQ(l.folders.plugins, (root / "plugins").string());
+}
+
+struct Parsed
+{
+    CommandLineResult result;
+    Folders folders;
+    std::string out;
+};
+
+Parsed Parse(std::vector<wxString> args)
+{
+    Parsed p;
+    std::ostringstream out;
+    p.result = ParseCommandLine(args, p.folders, out);
+    p.out = out.str();
+    return p;
+}
+
+class CommandLineTest : public ::testing::Test
+{
+protected:
+    void TearDown() override { buslink_set_debug_level(m_saved); }
+    int m_saved = buslink_get_debug_level();
+};
+
+TEST_F(CommandLineTest, DebugLevelTakesTheNextNumber)
+{
+    const Parsed p = Parse({"--debug-level", "3"});
+    EXPECT_TRUE(p.result.debugLevel);
+    EXPECT_EQ(buslink_get_debug_level(), 3);
+    EXPECT_EQ(p.out, "Debug level: 3\n");
+}
+
+TEST_F(CommandLineTest, DebugLevelLastMeansTen)
+{
+    const Parsed p = Parse({"--data-path", "/d", "--debug-level"});
+    EXPECT_EQ(buslink_get_debug_level(), 10);
+    EXPECT_EQ(p.out, "Debug level: 10\n");
+    EXPECT_EQ(p.folders.data, "/d");
+}
+
+TEST_F(CommandLineTest, DebugLevelLeavesAnOptionAfterItToTheScan)
+{
+    const Parsed p = Parse({"--debug-level", "--plugin-path", "/p", "--debug-level", "7x"});
+    EXPECT_EQ(p.out, "Debug level: 10\nDebug level: 10\n");
+    EXPECT_EQ(p.folders.plugins, "/p");
+}
+
+TEST_F(CommandLineTest, PathsAreTakenAndOtherArgumentsIgnored)
+{
+    const Parsed p = Parse({"stray", "--plugin-path", "/p", "-x", "--data-path", "/d", "--data-path"});
+    EXPECT_EQ(p.folders.plugins, "/p");
+    EXPECT_EQ(p.folders.data, "/d");
+    EXPECT_EQ(p.out, "");
+    EXPECT_FALSE(p.result.debugLevel);
+    // Standard output is no terminal here, so there is no console to open.
+    EXPECT_FALSE(Parse({"--console"}).result.console);
+}
+
+TEST(Geometry, KeptOnScreen)
+{
+    FrameGeometry g{5000, 100, 800, 600, false};
+    KeepOnScreen(g, wxSize(1920, 1080));
+    EXPECT_EQ(g.left, 1120);
+    EXPECT_EQ(g.top, 100);
+
+    FrameGeometry unset;
+    KeepOnScreen(unset, wxSize(1920, 1080));
+    EXPECT_EQ(unset.left, 0);
+    EXPECT_EQ(unset.top, 3);
+    EXPECT_EQ(unset.width, -1);
+
+    FrameGeometry low{10, 900, 400, 400, false};
+    KeepOnScreen(low, wxSize(1920, 1080));
+    EXPECT_EQ(low.top, 680);
+
+    // Larger than the screen: the top left corner stays visible.
+    FrameGeometry huge{10, 10, 3000, 2000, false};
+    KeepOnScreen(huge, wxSize(1920, 1080));
+    EXPECT_EQ(huge.left, 0);
+    EXPECT_EQ(huge.top, 3);
+}
+
+TEST(Geometry, TrackingKeepsTheLastNormalPlace)
+{
+    FrameGeometry g;
+    TrackGeometry(g, wxRect(10, 20, 640, 480), false, false);
+    EXPECT_EQ(g, (FrameGeometry{10, 20, 640, 480, false}));
+
+    TrackGeometry(g, wxRect(0, 0, 1920, 1080), true, false);
+    EXPECT_EQ(g, (FrameGeometry{10, 20, 640, 480, true}));
+
+    TrackGeometry(g, wxRect(-32000, -32000, 160, 24), false, true);
+    EXPECT_EQ(g, (FrameGeometry{10, 20, 640, 480, false}));
+
+    TrackGeometry(g, wxRect(-1, 50, -1, 300), false, false);
+    EXPECT_EQ(g, (FrameGeometry{10, 50, 640, 300, false}));
+}
+
+TEST(Geometry, GuiIniRoundTrip)
+{
+    test::TempDir tmp;
+    const wxString path = wxString::FromUTF8(tmp.file("gui.ini"));
+
+    EXPECT_EQ(ReadGeometry(path), FrameGeometry());
+
+    test::WriteFile(tmp.file("gui.ini"), "[other]\nkeep=1\n");
+    FrameGeometry g;
+    TrackGeometry(g, wxRect(30, 40, 700, 500), false, false);
+    TrackGeometry(g, wxRect(0, 0, 1280, 800), true, false);
+    ASSERT_TRUE(WriteGeometry(path, g));
+    EXPECT_EQ(ReadGeometry(path), (FrameGeometry{30, 40, 700, 500, true}));
+
+    const std::string text = test::ReadFile(tmp.file("gui.ini"));
+    EXPECT_NE(text.find("MainFrmMaximized=1"), std::string::npos) << text;
+    EXPECT_NE(text.find("keep=1"), std::string::npos) << text;
+
+    test::WriteFile(tmp.file("gui.ini"), "[opsdesk]\nMainFrmLeft=5\nMainFrmMaximized=2\n");
+    EXPECT_EQ(ReadGeometry(path), (FrameGeometry{5, -1, -1, -1, true}));
+}
+
+TEST(Translations, MissingCataloguesAreReportedThenFound)
+{
+    test::TempDir empty;
+    {
+        wxLocale locale;
+        std::ostringstream err;
+        EXPECT_EQ(LoadTranslations(empty.wxpath(), locale, err), 0);
+        EXPECT_EQ(err.str(), " ! Failed to open translation for widgetkit\n"
+                             " ! Failed to open translation for libplexord\n"
+                             " ! Failed to open translation for opsdesk\n");
+        EXPECT_EQ(_("Networks"), "Networks");
+    }
+    wxLocale locale;
+    std::ostringstream err;
+    EXPECT_EQ(LoadTranslations(OPSDESK_TEST_LOCALE_DIR, locale, err), 3) << err.str();
+    EXPECT_EQ(err.str(), "");
+    EXPECT_EQ(_("Networks"), wxString::FromUTF8("Nätverk"));
+    EXPECT_EQ(wxString::Format(_("Readings: %d (%d failed)\n"), 4, 1),
+              wxString::FromUTF8("Läsningar: 4 (1 misslyckade)\n"));
+    EXPECT_EQ(wxGetTranslation("Time-out"), wxString::FromUTF8("Tidsgränsen överskreds"));
+    wxTranslations::Set(nullptr);
+}
+
+TEST(SingleInstance, NameHoldsTheUserId)
+{
+    EXPECT_EQ(SingleInstanceName(), wxString::Format("plexor-%u", static_cast<unsigned>(getuid())));
+}
+
+} // namespace
