@@ -1,5 +1,7 @@
 #include "mainframe.h"
 
+#include "dataview.h"
+#include "devicedlg.h"
 #include "eventbridge.h"
 #include "images.h"
 #include "status-window.h"
@@ -115,10 +117,14 @@ std::vector<std::pair<wxString, std::vector<MenuEntry>>> MainFrame::MenuTables()
     return {
         {_("&File"),
          {
+             {ID_DEVICES, _("&Devices"), _("Network and device setup")},
              {MenuEntry::kSeparator, {}, {}},
              {ID_EXIT, _("&Exit"), _("Close Plexor")},
          }},
-        {_("&View"), {}},
+        {_("&View"),
+         {
+             {ID_DATAVIEW, _("&Dataview"), _("Read and write setpoint values")},
+         }},
         {_("&Help"),
          {
              {ID_ABOUT, _("About"), {}},
@@ -226,6 +232,15 @@ void MainFrame::OnMenu(wxCommandEvent& event)
     case ID_ABOUT:
         ShowAbout();
         break;
+    case ID_DATAVIEW:
+        // Modeless; it destroys itself when closed.
+        (new DataView(this, wxDefaultPosition, wxSize(475, 200)))->Show();
+        break;
+    case ID_DEVICES: {
+        DeviceDlg dialog(this);
+        dialog.ShowModal();
+        break;
+    }
     default:
         event.Skip();
     }

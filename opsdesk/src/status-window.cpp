@@ -1,11 +1,16 @@
 #include "status-window.h"
 
+#include "backup-window.h"
+#include "clockdlg.h"
+#include "devicesetup.h"
 #include "eventbridge.h"
 #include "menus.h"
+#include "networktypes.h"
 
 #include <plexord.h>
 
 #include <wx/dcclient.h>
+#include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/log.h>
@@ -513,6 +518,7 @@ void NetworkPanel::OnRightDown(wxMouseEvent&)
 {
     wxMenu menu;
     AppendEntries(menu, {
+                            {ID_PROPERTIES, _("Network properties"), {}},
                             {MenuEntry::kSeparator, {}, {}},
                             {ID_REMOVE, _("Remove network"), {}},
                         });
@@ -522,12 +528,29 @@ void NetworkPanel::OnRightDown(wxMouseEvent&)
 void NetworkPanel::OnMenu(wxCommandEvent& event)
 {
     switch (event.GetId()) {
+    case ID_PROPERTIES:
+        ShowProperties();
+        break;
     case ID_REMOVE:
         AskRemove();
         break;
     default:
         event.Skip();
     }
+}
+
+void NetworkPanel::ShowProperties()
+{
+    // The frame owns the dialog: the panel may go while it is open.
+    wxDialog* dialog = nullptr;
+    if (network_t* network = networkmgr_fetch_network(m_id, kFetchWaitMs)) {
+        dialog = CreateNetworkSetupDialog(wxGetTopLevelParent(this), network);
+        networkmgr_drop_network(network);
+    }
+    if (!dialog)
+        return;
+    dialog->ShowModal();
+    dialog->Destroy();
 }
 
 void NetworkPanel::AskRemove()
@@ -663,6 +686,10 @@ void DevicePanel::OnRightDown(wxMouseEvent&)
 {
     wxMenu menu;
     AppendEntries(menu, {
+                            {ID_EDIT, _("Edit device"), {}},
+                            {ID_CLOCK, _("Adjust clock"), {}},
+                            {ID_BACKUP, _("Make backup"), {}},
+                            {ID_RESTORE, _("Restore from backup"), {}},
                             {MenuEntry::kSeparator, {}, {}},
                             {ID_REMOVE, _("Remove device"), {}},
                         });
@@ -672,12 +699,42 @@ void DevicePanel::OnRightDown(wxMouseEvent&)
 void DevicePanel::OnMenu(wxCommandEvent& event)
 {
     switch (event.GetId()) {
+    case ID_EDIT:
+        EditDevice();
+        break;
+    case ID_CLOCK: {
+        // The frame owns the dialog: the panel may go while it is open.
+        ClockDialog dialog(wxGetTopLevelParent(this));
+        dialog.SetDevice(m_id);
+        dialog.ShowModal();
+        break;
+    }
+    case ID_BACKUP:
+        // The frame owns the dialogs: the panel may go while they are open.
+        OpenBackupDialog(wxGetTopLevelParent(this), m_id);
+        break;
+    case ID_RESTORE: {
+        wxWindow* frame = wxGetTopLevelParent(this);
+        const unsigned short id = m_id;
+        const wxString path = wxFileSelector(_("Select backup to restore from"), wxEmptyString, wxEmptyString,
+                                             wxEmptyString, wxFileSelectorDefaultWildcardStr, wxFD_OPEN, frame);
+        if (!path.empty())
+            OpenRestoreDialog(frame, id, path);
+        break;
+    }
     case ID_REMOVE:
         AskRemove();
         break;
     default:
         event.Skip();
     }
+}
+
+void DevicePanel::EditDevice()
+{
+    // The frame owns the dialog: the panel may go while it is open.
+    DeviceSetupDlg dialog(wxGetTopLevelParent(this), m_id);
+    dialog.ShowModal();
 }
 
 void DevicePanel::AskRemove()

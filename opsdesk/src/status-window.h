@@ -199,6 +199,8 @@ public:
 
     unsigned short GetNetworkId() const { return m_id; }
 
+    // The "Network properties" item: the setup dialog of the network's type.
+    void ShowProperties();
     // The "Remove network" item: asks, then has the core remove it.
     void AskRemove();
 
@@ -247,6 +249,8 @@ public:
 
     // A click on the panel: shows or hides the counters.
     void ToggleDetails();
+    // The "Edit device" item: the device setup dialog.
+    void EditDevice();
     // The "Remove device" item: asks, then has the core remove it.
     void AskRemove();
 

@@ -1,0 +1,708 @@
+#include "networksetup.h"
+
+#include "images.h"
+
+#include <widgetkit/stoc.h>
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/combobox.h>
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/intl.h>
+#include <wx/msgdlg.h>
+#include <wx/sizer.h>
+#include <wx/spinctrl.h>
+#include <wx/statline.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+constexpr int kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// Parity rows: "Odd", "None"; both code sets store them as 1 and 2.
+constexpr int kParityCodes[] = {1, 2};
+
+// The console does not check the core's answers on OK, but a refused value
+// must not pass unnoticed.
+void Report(ncerr_t result)
+{
+    if (!ncerr_is_ok(result))
+        std::fprintf(stderr, "Error: %s\n", ncerr_get_string(result));
+}
+
+wxString FromCore(const char* text)
+{
+    return text ? wxString::FromUTF8(text) : wxString();
+}
+
+} // namespace
+
+const wxArrayString& SerialPortChoices()
+{
+    static const wxArrayString ports = [] {
+        wxArrayString a;
+        for (int i = 1; i <= 8; ++i)
+            a.Add(wxString::Format("COM%d", i));
+        return a;
+    }();
+    return ports;
+}
+
+const wxArrayString& BaudRateChoices()
+{
+    static const wxArrayString rates = [] {
+        wxArrayString a;
+        for (int baud : kBaudRates)
+            a.Add(wxString::Format("%d", baud));
+        return a;
+    }();
+    return rates;
+}
+
+wxArrayString ParityChoices()
+{
+    wxArrayString a;
+    a.Add(_("Odd"));
+    a.Add(_("None"));
+    return a;
+}
+
+int SerialPortIndex(const char* port)
+{
+    if (!port)
+        return -1;
+    return SerialPortChoices().Index(wxString::FromUTF8(port), true);
+}
+
+int BaudRateIndex(int baud)
+{
+    for (size_t i = 0; i < std::size(kBaudRates); ++i)
+        if (kBaudRates[i] == baud)
+            return static_cast<int>(i);
+    return -1;
+}
+
+int ParityIndex(SerialCodes, int code)
+{
+    for (size_t i = 0; i < std::size(kParityCodes); ++i)
+        if (kParityCodes[i] == code)
+            return static_cast<int>(i);
+    return -1;
+}
+
+int ParityCode(SerialCodes, int index)
+{
+    if (index < 0 || index >= static_cast<int>(std::size(kParityCodes)))
+        return kNoCode;
+    return kParityCodes[index];
+}
+
+int StopBitsCode(SerialCodes codes)
+{
+    return codes == SerialCodes::Modbus ? 0 : 1;
+}
+
+int DataBitsCode(SerialCodes codes)
+{
+    return codes == SerialCodes::Modbus ? 1 : 8;
+}
+
+int ModeCode()
+{
+    return 2;
+}
+
+int StopBitsIndex(SerialCodes codes, int code)
+{
+    return code == StopBitsCode(codes) ? 0 : -1;
+}
+
+int DataBitsIndex(SerialCodes codes, int code)
+{
+    return code == DataBitsCode(codes) ? 0 : -1;
+}
+
+int ModeIndex(int code)
+{
+    return code == ModeCode() ? 0 : -1;
+}
+
+bool ParseDecimal(const wxString& text, int* value)
+{
+    const wxScopedCharBuffer utf8 = text.utf8_str();
+    const char* s = utf8.data();
+    if (!*s)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(s, &end, 10);
+    // strtol skips leading blanks and takes a sign; nothing may follow.
+    if (*end || errno == ERANGE || v < INT_MIN || v > INT_MAX || std::strchr(" \t\n\v\f\r", *s))
+        return false;
+    *value = static_cast<int>(v);
+    return true;
+}
+
+bool SerialSettingsValid(SerialCodes codes, const SerialSelection& selection)
+{
+    int baud = 0;
+    if (!ParseDecimal(selection.baud, &baud) || selection.parity < 0)
+        return false;
+    if (codes == SerialCodes::Modbus)
+        return selection.stopBits == 0 && selection.dataBits == 0;
+    return selection.stopBits >= 0 && selection.dataBits >= 0 && selection.mode >= 0;
+}
+
+const char* SuperLinkSettingsError(const wxString& flag, const wxString& timeout)
+{
+    int value = 0;
+    if (!ParseDecimal(flag, &value))
+        return wxTRANSLATE("Illegal flag");
+    if (!ParseDecimal(timeout, &value))
+        return wxTRANSLATE("Illegal timeout");
+    return "";
+}
+
+// ---- NetworkSetupDlg -------------------------------------------------------
+
+NetworkSetupDlg::NetworkSetupDlg(wxWindow* parent, uint16_t networkId, const wxString& title, ApplyStep apply,
+                                 long style)
+    : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, wxDefaultSize, style)
+    , m_networkId(networkId)
+    , m_apply(apply)
+    , m_rows(new wxFlexGridSizer(2, wxSize(8, 6)))
+    , m_column(new wxBoxSizer(wxVERTICAL))
+{
+    SetIcon(StatIcon());
+    m_rows->AddGrowableCol(1, 1);
+    m_column->Add(m_rows, wxSizerFlags().Expand().Border(wxALL, 10));
+}
+
+void NetworkSetupDlg::AddRow(const wxString& label, wxWindow* field, wxWindow* unit)
+{
+    m_rows->Add(new wxStaticText(this, wxID_ANY, label), wxSizerFlags().CentreVertical());
+    if (!unit) {
+        m_rows->Add(field, wxSizerFlags().Expand());
+        return;
+    }
+    auto* line = new wxBoxSizer(wxHORIZONTAL);
+    line->Add(field, wxSizerFlags(1).CentreVertical());
+    line->Add(unit, wxSizerFlags().CentreVertical().Border(wxLEFT, 4));
+    m_rows->Add(line, wxSizerFlags().Expand());
+}
+
+wxTextCtrl* NetworkSetupDlg::AddText(const wxString& label, const char* key, long style)
+{
+    auto* field = new wxTextCtrl(this, wxID_ANY, wxString(), wxDefaultPosition, wxSize(200, -1), style,
+                                 wxDefaultValidator, key);
+    AddRow(label, field);
+    return field;
+}
+
+wxComboBox* NetworkSetupDlg::AddPortCombo(const wxString& label, const char* key)
+{
+    auto* field = new wxComboBox(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
+                                 SerialPortChoices(), wxCB_DROPDOWN, wxDefaultValidator, key);
+    AddRow(label, field);
+    return field;
+}
+
+wxChoice* NetworkSetupDlg::AddChoice(const wxString& label, const char* key, const wxArrayString& choices)
+{
+    auto* field = new wxChoice(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, choices, 0, wxDefaultValidator, key);
+    AddRow(label, field);
+    return field;
+}
+
+wxSpinCtrl* NetworkSetupDlg::AddSpin(const wxString& label, const char* key, int min, int max, int initial)
+{
+    auto* field = new wxSpinCtrl(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS,
+                                 min, max, initial, key);
+    AddRow(label, field);
+    return field;
+}
+
+void NetworkSetupDlg::AddBelow(wxWindow* window)
+{
+    m_column->Add(window, wxSizerFlags().Border(wxLEFT | wxRIGHT | wxBOTTOM, 10));
+}
+
+void NetworkSetupDlg::Finish()
+{
+    m_column->AddStretchSpacer();
+    m_column->Add(new wxStaticLine(this), wxSizerFlags().Expand().Border(wxLEFT | wxRIGHT, 10));
+    m_column->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), wxSizerFlags().Expand().Border(wxALL, 10));
+    SetSizerAndFit(m_column);
+    Bind(wxEVT_BUTTON, &NetworkSetupDlg::OnOk, this, wxID_OK);
+    Bind(wxEVT_BUTTON, &NetworkSetupDlg::OnCancel, this, wxID_CANCEL);
+
+    if (network_t* network = networkmgr_fetch_network(m_networkId, 1000)) {
+        Load(network);
+        networkmgr_drop_network(network);
+    }
+    Centre();
+}
+
+void NetworkSetupDlg::SetText(wxTextCtrl* field, const char* value)
+{
+    if (value)
+        field->ChangeValue(wxString::FromUTF8(value));
+}
+
+bool NetworkSetupDlg::ApplySettings()
+{
+    const wxString message = Check();
+    if (!message.empty()) {
+        wxMessageBox(message, wxMessageBoxCaptionStr, wxOK | wxCENTRE);
+        return false;
+    }
+    network_t* network = networkmgr_fetch_network(m_networkId, 1000);
+    if (!network) {
+        // Removed while the dialog was open: there is nothing to write to.
+        wxMessageBox(_("The network no longer exists."), wxMessageBoxCaptionStr, wxOK | wxCENTRE);
+        return false;
+    }
+    Save(network);
+    switch (m_apply) {
+    case ApplyStep::Restart:
+        Report(network_restart(network));
+        break;
+    case ApplyStep::StopStart:
+        Report(network_stop(network));
+        Report(network_start(network));
+        break;
+    case ApplyStep::None:
+        break;
+    }
+    networkmgr_drop_network(network);
+    return true;
+}
+
+void NetworkSetupDlg::OnOk(wxCommandEvent&)
+{
+    if (ApplySettings())
+        EndModal(1);
+}
+
+void NetworkSetupDlg::OnCancel(wxCommandEvent&)
+{
+    EndModal(0);
+}
+
+// ---- DirectNET -------------------------------------------------------------
+
+DNETIoSetupDlg::DNETIoSetupDlg(wxWindow* parent, uint16_t networkId)
+    : NetworkSetupDlg(parent, networkId, _("DirectNET"), ApplyStep::Restart)
+{
+    m_name = AddText(_("Description: "), "name");
+    m_port = AddPortCombo(_("Port: "), "port");
+    m_speed = AddChoice(_("Baud rate: "), "speed", BaudRateChoices());
+    m_parity = AddChoice(_("Parity: "), "parity", ParityChoices());
+    m_stopBit = AddChoice(_("Stop bits: "), "stopbit", wxArrayString(1, "1"));
+    m_dataBits = AddChoice(_("Data bits: "), "databits", wxArrayString(1, "8"));
+    m_mode = AddChoice(_("HEX/ASCII: "), "mode", wxArrayString(1, "ASCII"));
+    Finish();
+}
+
+void DNETIoSetupDlg::Load(network_t* network)
+{
+    const char* name = nullptr;
+    const char* port = nullptr;
+    int speed = kNoCode, parity = kNoCode, stopbit = kNoCode, databits = kNoCode, mode = kNoCode;
+    network_get(network, "port", &port, "speed", &speed, "parity", &parity, "stopbit", &stopbit, "databits",
+                &databits, "mode", &mode, "name", &name, static_cast<char*>(nullptr));
+    SetText(m_name, name);
+    const int portIndex = SerialPortIndex(port);
+    if (portIndex >= 0)
+        m_port->SetSelection(portIndex);
+    else
+        m_port->ChangeValue(FromCore(port));
+    m_speed->SetSelection(BaudRateIndex(speed));
+    m_parity->SetSelection(ParityIndex(SerialCodes::DirectNet, parity));
+    m_stopBit->SetSelection(StopBitsIndex(SerialCodes::DirectNet, stopbit));
+    m_dataBits->SetSelection(DataBitsIndex(SerialCodes::DirectNet, databits));
+    m_mode->SetSelection(ModeIndex(mode));
+}
+
+SerialSelection DNETIoSetupDlg::Selection() const
+{
+    SerialSelection s;
+    s.baud = m_speed->GetStringSelection();
+    s.parity = m_parity->GetSelection();
+    s.stopBits = m_stopBit->GetSelection();
+    s.dataBits = m_dataBits->GetSelection();
+    s.mode = m_mode->GetSelection();
+    return s;
+}
+
+wxString DNETIoSetupDlg::Check() const
+{
+    return SerialSettingsValid(SerialCodes::DirectNet, Selection()) ? wxString() : _("Erroneous settings");
+}
+
+void DNETIoSetupDlg::Save(network_t* network) const
+{
+    const SerialSelection s = Selection();
+    int speed = 0;
+    ParseDecimal(s.baud, &speed);
+    const wxStoC name(m_name->GetValue());
+    const wxStoC port(m_port->GetValue());
+    Report(network_set(network, "name", name.cstr(), "port", port.cstr(), "speed", speed, "parity",
+                       ParityCode(SerialCodes::DirectNet, s.parity), "stopbit", StopBitsCode(SerialCodes::DirectNet),
+                       "databits", DataBitsCode(SerialCodes::DirectNet), "mode", ModeCode(),
+                       static_cast<char*>(nullptr)));
+}
+
+// ---- MODBUS/RTU and MODBUS/XBee --------------------------------------------
+
+ModbusSerialSetupDialog::ModbusSerialSetupDialog(wxWindow* parent, uint16_t networkId, const wxString& title)
+    : NetworkSetupDlg(parent, networkId, title, ApplyStep::Restart)
+{
+    m_name = AddText(_("Description:"), "name");
+    m_port = AddPortCombo(_("Port:"), "port");
+    m_baudRate = AddChoice(_("Baud rate: "), "baudrate", BaudRateChoices());
+    m_parity = AddChoice(_("Parity: "), "parity", ParityChoices());
+    m_stopBits = AddChoice(_("Stop bits: "), "stopbits", wxArrayString(1, "1"));
+    m_dataBits = AddChoice(_("Data bits: "), "databits", wxArrayString(1, "8"));
+    Finish();
+}
+
+void ModbusSerialSetupDialog::Load(network_t* network)
+{
+    const char* name = nullptr;
+    const char* port = nullptr;
+    int baudrate = kNoCode, parity = kNoCode, stopbits = kNoCode, databits = kNoCode;
+    network_get(network, "port", &port, "name", &name, "baudrate", &baudrate, "parity", &parity, "stopbits",
+                &stopbits, "databits", &databits, static_cast<char*>(nullptr));
+    SetText(m_name, name);
+    const int portIndex = SerialPortIndex(port);
+    if (portIndex >= 0)
+        m_port->SetSelection(portIndex);
+    else
+        m_port->ChangeValue(FromCore(port));
+    m_baudRate->SetSelection(BaudRateIndex(baudrate));
+    m_parity->SetSelection(ParityIndex(SerialCodes::Modbus, parity));
+    m_stopBits->SetSelection(StopBitsIndex(SerialCodes::Modbus, stopbits));
+    m_dataBits->SetSelection(DataBitsIndex(SerialCodes::Modbus, databits));
+}
+
+SerialSelection ModbusSerialSetupDialog::Selection() const
+{
+    SerialSelection s;
+    s.baud = m_baudRate->GetStringSelection();
+    s.parity = m_parity->GetSelection();
+    s.stopBits = m_stopBits->GetSelection();
+    s.dataBits = m_dataBits->GetSelection();
+    return s;
+}
+
+wxString ModbusSerialSetupDialog::Check() const
+{
+    return SerialSettingsValid(SerialCodes::Modbus, Selection()) ? wxString() : _("Illegal settings");
+}
+
+void ModbusSerialSetupDialog::Save(network_t* network) const
+{
+    const SerialSelection s = Selection();
+    int baudrate = 0;
+    ParseDecimal(s.baud, &baudrate);
+    const wxStoC name(m_name->GetValue());
+    const wxStoC port(m_port->GetValue());
+    Report(network_set(network, "name", name.cstr(), "port", port.cstr(), "baudrate", baudrate, "parity",
+                       ParityCode(SerialCodes::Modbus, s.parity), "stopbits", StopBitsCode(SerialCodes::Modbus),
+                       "databits", DataBitsCode(SerialCodes::Modbus), static_cast<char*>(nullptr)));
+}
+
+// ---- MODBUS/TCP --------------------------------------------------------------
+
+ModbusTcpSetupDialog::ModbusTcpSetupDialog(wxWindow* parent, uint16_t networkId)
+    : NetworkSetupDlg(parent, networkId, _("MODBUS/TCP"), ApplyStep::Restart)
+{
+    m_name = AddText(_("Description:"), "name");
+    m_address = AddText(_("Address:"), "address");
+    m_port = AddSpin(_("Port:"), "port", 1, 65535, 507);
+    Finish();
+}
+
+void ModbusTcpSetupDialog::Load(network_t* network)
+{
+    const char* name = nullptr;
+    const char* address = nullptr;
+    int port = kNoCode;
+    network_get(network, "address", &address, "name", &name, "port", &port, static_cast<char*>(nullptr));
+    SetText(m_name, name);
+    SetText(m_address, address);
+    if (port != kNoCode)
+        m_port->SetValue(port);
+}
+
+void ModbusTcpSetupDialog::Save(network_t* network) const
+{
+    const wxStoC name(m_name->GetValue());
+    const wxStoC address(m_address->GetValue());
+    Report(network_set(network, "name", name.cstr(), "address", address.cstr(), "port", m_port->GetValue(),
+                       static_cast<char*>(nullptr)));
+}
+
+// ---- Plexord (remote server) -------------------------------------------------
+
+PlexorSetupDlg::PlexorSetupDlg(wxWindow* parent, uint16_t networkId)
+    : NetworkSetupDlg(parent, networkId, _("Plexor network"), ApplyStep::Restart)
+{
+    m_name = AddText(_("Description: "), "name");
+    m_address = AddText(_("Server address:"), "address");
+    m_port = AddSpin(_("Server port"), "port", 0, 100000, 7878);
+    m_username = AddText(_("Username:"), "username");
+    m_password = AddText(_("Password:"), "password", wxTE_PASSWORD);
+    Finish();
+}
+
+void PlexorSetupDlg::Load(network_t* network)
+{
+    const char* name = nullptr;
+    const char* address = nullptr;
+    const char* password = nullptr;
+    const char* username = nullptr;
+    int port = kNoCode;
+    network_get(network, "name", &name, "address", &address, "password", &password, "username", &username, "port",
+                &port, static_cast<char*>(nullptr));
+    SetText(m_name, name);
+    SetText(m_address, address);
+    SetText(m_password, password);
+    SetText(m_username, username);
+    if (port != kNoCode)
+        m_port->SetValue(port);
+}
+
+void PlexorSetupDlg::Save(network_t* network) const
+{
+    const wxStoC name(m_name->GetValue());
+    const wxStoC address(m_address->GetValue());
+    const wxStoC password(m_password->GetValue());
+    const wxStoC username(m_username->GetValue());
+    Report(network_set(network, "name", name.cstr(), "address", address.cstr(), "password", password.cstr(), "port",
+                       m_port->GetValue(), "username", username.cstr(), static_cast<char*>(nullptr)));
+}
+
+// ---- ARCNET/DGT --------------------------------------------------------------
+
+ArcnetDgtSetupDialog::ArcnetDgtSetupDialog(wxWindow* parent, uint16_t networkId)
+    : NetworkSetupDlg(parent, networkId, _("ARCNET/DGT"), ApplyStep::Restart)
+{
+    m_name = AddText(_("Description:"), "name");
+    m_device = AddText(_("Device:"), "device");
+    Finish();
+}
+
+void ArcnetDgtSetupDialog::Load(network_t* network)
+{
+    const char* name = nullptr;
+    const char* device = nullptr;
+    network_get(network, "device", &device, "name", &name, static_cast<char*>(nullptr));
+    SetText(m_name, name);
+    SetText(m_device, device);
+}
+
+void ArcnetDgtSetupDialog::Save(network_t* network) const
+{
+    const wxStoC name(m_name->GetValue());
+    const wxStoC device(m_device->GetValue());
+    Report(network_set(network, "name", name.cstr(), "device", device.cstr(), static_cast<char*>(nullptr)));
+}
+
+// ---- TXIF ----------------------------------------------------------------------
+
+TXIFSetupDialog::TXIFSetupDialog(wxWindow* parent, uint16_t networkId)
+    : NetworkSetupDlg(parent, networkId, _("TXIF"), ApplyStep::None)
+{
+    m_name = AddText(_("Description:"), "name");
+    m_timeout = AddText(_("Timeout:"), "timeout");
+    Finish();
+}
+
+void TXIFSetupDialog::Load(network_t* network)
+{
+    const char* name = nullptr;
+    int timeout = kNoCode;
+    network_get(network, "name", &name, static_cast<char*>(nullptr));
+    network_get(network, "timeout", &timeout, static_cast<char*>(nullptr));
+    SetText(m_name, name);
+    if (timeout != kNoCode)
+        m_timeout->ChangeValue(wxString::Format("%d", timeout));
+}
+
+void TXIFSetupDialog::Save(network_t* network) const
+{
+    const wxStoC name(m_name->GetValue());
+    Report(network_set(network, "name", name.cstr(), static_cast<char*>(nullptr)));
+    // An unreadable timeout keeps the stored one.
+    int timeout = 0;
+    if (ParseDecimal(m_timeout->GetValue(), &timeout))
+        Report(network_set(network, "timeout", timeout, static_cast<char*>(nullptr)));
+}
+
+// ---- SuperLink -------------------------------------------------------------------
+
+SLComSetupDlg::SLComSetupDlg(wxWindow* parent, uint16_t networkId)
+    : NetworkSetupDlg(parent, networkId, _("SuperLink"), ApplyStep::Restart, wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX)
+{
+    m_name = AddText(_("Name:"), "name");
+    m_path = AddText(_("Path:"), "path");
+    m_flag = AddText(_("Flag:"), "flag");
+    m_timeout = new wxTextCtrl(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize, 0, wxDefaultValidator,
+                               "timeout");
+    AddRow(_("Timeout:"), m_timeout, new wxStaticText(this, wxID_ANY, _("s")));
+    Finish();
+}
+
+void SLComSetupDlg::Load(network_t* network)
+{
+    const char* name = nullptr;
+    const char* path = nullptr;
+    int flag = kNoCode, timeout = kNoCode;
+    network_get(network, "name", &name, "path", &path, "flag", &flag, "timeout", &timeout,
+                static_cast<char*>(nullptr));
+    SetText(m_name, name);
+    SetText(m_path, path);
+    if (flag != kNoCode)
+        m_flag->ChangeValue(wxString::Format("%d", flag));
+    if (timeout != kNoCode)
+        m_timeout->ChangeValue(wxString::Format("%d", timeout));
+}
+
+wxString SLComSetupDlg::Check() const
+{
+    const char* error = SuperLinkSettingsError(m_flag->GetValue(), m_timeout->GetValue());
+    return *error ? wxGetTranslation(error) : wxString();
+}
+
+void SLComSetupDlg::Save(network_t* network) const
+{
+    int flag = 0, timeout = 0;
+    ParseDecimal(m_flag->GetValue(), &flag);
+    ParseDecimal(m_timeout->GetValue(), &timeout);
+    const wxStoC name(m_name->GetValue());
+    const wxStoC path(m_path->GetValue());
+    Report(network_set(network, "name", name.cstr(), "path", path.cstr(), "flag", flag, "timeout", timeout,
+                       static_cast<char*>(nullptr)));
+}
+
+// ---- LCT-1 -----------------------------------------------------------------------
+
+LCT1ComSetupDlg::LCT1ComSetupDlg(wxWindow* parent, uint16_t networkId)
+    : NetworkSetupDlg(parent, networkId, _("LCT-1"), ApplyStep::StopStart)
+{
+    m_name = AddText(_("Description: "), "name");
+    m_port = AddChoice(_("Port: "), "port", SerialPortChoices());
+    Finish();
+}
+
+void LCT1ComSetupDlg::Load(network_t* network)
+{
+    SetText(m_name, network_get_name(network));
+    const char* port = nullptr;
+    network_get(network, "port", &port, static_cast<char*>(nullptr));
+    m_port->SetSelection(SerialPortIndex(port));
+}
+
+void LCT1ComSetupDlg::Save(network_t* network) const
+{
+    const wxStoC name(m_name->GetValue());
+    const wxStoC port(m_port->GetStringSelection());
+    Report(network_set(network, "name", name.cstr(), "port", port.cstr(), static_cast<char*>(nullptr)));
+}
+
+// ---- DGT serial --------------------------------------------------------------------
+
+DgtSerialSetupDlg::DgtSerialSetupDlg(wxWindow* parent, uint16_t networkId)
+    : NetworkSetupDlg(parent, networkId, _("DGT serial"), ApplyStep::StopStart)
+{
+    m_name = AddText(_("Description:"), "name");
+    m_port = AddChoice(_("Port:"), "port", SerialPortChoices());
+    m_syncClock = new wxCheckBox(this, wxID_ANY, _("Enable clock synchronization"), wxDefaultPosition,
+                                 wxDefaultSize, 0, wxDefaultValidator, "enable_sync_clock");
+    m_co2 = new wxCheckBox(this, wxID_ANY, _("Enable CO2 scanning"), wxDefaultPosition, wxDefaultSize, 0,
+                           wxDefaultValidator, "enable_co2");
+    m_co2OneOff = new wxCheckBox(this, wxID_ANY, _("CO2 one-off error workaround"), wxDefaultPosition, wxDefaultSize,
+                                 0, wxDefaultValidator, "co2_one_off_error");
+    AddBelow(m_syncClock);
+    AddBelow(m_co2);
+    AddBelow(m_co2OneOff);
+    Finish();
+}
+
+void DgtSerialSetupDlg::Load(network_t* network)
+{
+    const char* name = nullptr;
+    const char* port = nullptr;
+    int co2 = kNoCode, co2OneOff = kNoCode, syncClock = kNoCode;
+    network_get(network, "name", &name, "port", &port, "enable_co2", &co2, "co2_one_off_error", &co2OneOff,
+                "enable_sync_clock", &syncClock, static_cast<char*>(nullptr));
+    SetText(m_name, name);
+    m_port->SetSelection(SerialPortIndex(port));
+    m_syncClock->SetValue(syncClock == 1);
+    m_co2->SetValue(co2 == 1);
+    m_co2OneOff->SetValue(co2OneOff == 1);
+}
+
+void DgtSerialSetupDlg::Save(network_t* network) const
+{
+    const wxStoC name(m_name->GetValue());
+    const wxStoC port(m_port->GetStringSelection());
+    Report(network_set(network, "name", name.cstr(), "port", port.cstr(), static_cast<char*>(nullptr)));
+    Report(network_set(network, "enable_co2", m_co2->GetValue() ? 1 : 0, static_cast<char*>(nullptr)));
+    Report(network_set(network, "co2_one_off_error", m_co2OneOff->GetValue() ? 1 : 0, static_cast<char*>(nullptr)));
+    Report(network_set(network, "enable_sync_clock", m_syncClock->GetValue() ? 1 : 0, static_cast<char*>(nullptr)));
+}
+
+// ---- Database ------------------------------------------------------------------------
+
+DBComSetupDlg::DBComSetupDlg(wxWindow* parent, uint16_t networkId)
+    : NetworkSetupDlg(parent, networkId, _("Database"), ApplyStep::StopStart)
+{
+    m_name = AddText(_("Description:"), "name");
+    m_filename = new wxTextCtrl(this, wxID_ANY, wxString(), wxDefaultPosition, wxSize(200, -1), 0,
+                                wxDefaultValidator, "filename");
+    auto* browse = new wxButton(this, wxID_ANY, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT,
+                                wxDefaultValidator, "browse");
+    browse->Bind(wxEVT_BUTTON, &DBComSetupDlg::OnBrowse, this);
+    AddRow(_("Filename:"), m_filename, browse);
+    m_delay = AddSpin(_("Delay:"), "delay", 0, 60000, 0);
+    Finish();
+}
+
+void DBComSetupDlg::Load(network_t* network)
+{
+    const char* filename = nullptr;
+    int delay = kNoCode;
+    network_get(network, "filename", &filename, "delay", &delay, static_cast<char*>(nullptr));
+    SetText(m_name, network_get_name(network));
+    SetText(m_filename, filename);
+    if (delay != kNoCode)
+        m_delay->SetValue(delay);
+}
+
+void DBComSetupDlg::Save(network_t* network) const
+{
+    const wxStoC name(m_name->GetValue());
+    const wxStoC filename(m_filename->GetValue());
+    Report(network_set(network, "name", name.cstr(), "filename", filename.cstr(), "delay", m_delay->GetValue(),
+                       static_cast<char*>(nullptr)));
+}
+
+void DBComSetupDlg::OnBrowse(wxCommandEvent&)
+{
+    wxFileDialog dialog(this, _("Filename"), wxFileName(m_filename->GetValue()).GetPath(), wxString(), "*.ini|*.*",
+                        wxFD_OPEN);
+    if (dialog.ShowModal() == wxID_OK)
+        m_filename->ChangeValue(dialog.GetPath());
+}
