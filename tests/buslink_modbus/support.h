@@ -1,60 +1,13 @@
-// Peers for the MODBUS tests: child processes (pymodbus, socat), a
-// pseudo-terminal whose master side a scripted slave plays, and a TCP
-// listener with a scripted server. The frame arithmetic here is written
-// independently of the library's, so that a shared mistake cannot hide.
+// What the engine's tests add to the shared MODBUS peers: access to the
+// query header of a transport object, and an owning serial-port pointer.
 #pragma once
 
 #include "buslink.h"
+#include "modbus_peers.h"
 
-#include <atomic>
-#include <cstdint>
-#include <functional>
-#include <map>
 #include <memory>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include <sys/types.h>
 
 namespace mbtest {
-
-using Bytes = std::string;
-
-// Literal bytes, NULs included.
-template <std::size_t N>
-Bytes B(const char (&s)[N])
-{
-    return Bytes(s, N - 1);
-}
-
-// A piece of an answer, written after a pause.
-struct Chunk {
-    int delay_ms;
-    Bytes bytes;
-};
-using Answer = std::vector<Chunk>;
-// Decides the answer to each request frame (raw bytes as received).
-using Script = std::function<Answer(const Bytes &request)>;
-
-uint16_t crc16(const Bytes &bytes);
-// Address, PDU and CRC.
-Bytes rtu(uint8_t slave, const Bytes &pdu);
-Bytes be16(unsigned value);
-Bytes mbap(uint16_t transaction, uint16_t protocol, uint8_t unit, const Bytes &pdu);
-uint16_t transaction_of(const Bytes &request);
-
-// A MODBUS slave at the message level (function code and data). Items that
-// are not in the maps answer "illegal data address".
-struct Registers {
-    std::map<unsigned, bool> coils;
-    std::map<unsigned, bool> inputs;
-    std::map<unsigned, uint16_t> holding;
-    std::map<unsigned, uint16_t> input_registers;
-    std::vector<int> functions; // of every request, in order
-
-    Bytes answer(const Bytes &pdu);
-};
 
 template <typename T>
 modbus_base_t *base(T *transport)
@@ -67,80 +20,5 @@ struct PortFree {
     void operator()(cl_serial_t *p) const { cl_serial_free(p); }
 };
 using PortPtr = std::unique_ptr<cl_serial_t, PortFree>;
-
-// A pseudo-terminal; the library opens `path`, the test plays the device
-// on `master`.
-class Pty {
-public:
-    Pty();
-    ~Pty();
-    const std::string &path() const { return path_; }
-    int master() const { return master_; }
-    // Everything that arrives until `quiet_ms` pass without a byte (the
-    // first byte waited for up to `first_ms`).
-    Bytes read_burst(int first_ms, int quiet_ms) const;
-    void write(const Bytes &bytes) const;
-
-private:
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
-};
-
-// Answers every frame that arrives on the pty's master side with the script.
-class SerialSlave {
-public:
-    SerialSlave(const Pty &pty, Script script);
-    ~SerialSlave();
-    int requests() const { return requests_; }
-    // Waits until `count` answers are completely written.
-    bool wait_answered(int count, int timeout_ms) const;
-
-private:
-    std::atomic<bool> stop_{false};
-    std::atomic<int> requests_{0};
-    std::atomic<int> answered_{0};
-    std::thread thread_;
-};
-
-// A listener on 127.0.0.1 that serves accepted connections one after
-// another with the script (MBAP frames, read by their length field).
-class TcpSlave {
-public:
-    explicit TcpSlave(Script script);
-    ~TcpSlave();
-    int port() const { return port_; }
-    int connections() const { return connections_; }
-
-private:
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
-    std::thread thread_;
-};
-
-// A child process with its stdout (and optionally stderr) on a pipe.
-// Killed and reaped on destruction.
-class Child {
-public:
-    Child(const std::vector<std::string> &argv, bool capture_stderr);
-    ~Child();
-    bool started() const { return pid_ > 0; }
-    // The next line of output, or "" when none came in time.
-    std::string read_line(int timeout_ms);
-    void kill();
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string pending_;
-};
-
-// True when a TCP connect to 127.0.0.1:port succeeds within the time.
-bool wait_for_port(int port, int timeout_ms);
-// True when /usr/bin/python3 can import pymodbus with its servers.
-bool have_pymodbus();
-std::string peer_script(const char *name);
 
 } // namespace mbtest

@@ -9,21 +9,9 @@
 
 namespace {
 
-constexpr int kReadyMs = 15000;
-
 bool coil(unsigned a) { return a % 3 == 0; }
 bool input(unsigned a) { return a % 2 == 1; }
 unsigned short holding(unsigned a, unsigned unit) { return static_cast<unsigned short>(a * 7 + unit); }
-
-// tests/peers/modbus_server.py with the given arguments; "" when it did not
-// come up, else the port it printed.
-std::string start_server(std::unique_ptr<mbtest::Child> &child, std::vector<std::string> args)
-{
-    args.insert(args.begin(), {"/usr/bin/python3", mbtest::peer_script("modbus_server.py")});
-    child = std::make_unique<mbtest::Child>(args, false);
-    const std::string line = child->read_line(kReadyMs);
-    return line.rfind("READY ", 0) == 0 ? line.substr(6) : "";
-}
 
 class modbus_peers : public testing::Test {
 protected:
@@ -124,7 +112,7 @@ protected:
 
 TEST_F(modbus_peers, TcpReadsAndWritesEveryKind)
 {
-    const std::string port = start_server(server_, {"--tcp", "0"});
+    const std::string port = mbtest::start_modbus_server(server_, {"--tcp", "0"});
     ASSERT_FALSE(port.empty()) << "pymodbus TCP server did not start";
     ASSERT_TRUE(mbtest::wait_for_port(std::stoi(port), 5000));
 
@@ -137,7 +125,7 @@ TEST_F(modbus_peers, TcpReadsAndWritesEveryKind)
 
 TEST_F(modbus_peers, TcpServerThatDisappearsMidRoundAndComesBack)
 {
-    const std::string port = start_server(server_, {"--tcp", "0", "--exit-after", "2"});
+    const std::string port = mbtest::start_modbus_server(server_, {"--tcp", "0", "--exit-after", "2"});
     ASSERT_FALSE(port.empty()) << "pymodbus TCP server did not start";
     ASSERT_TRUE(mbtest::wait_for_port(std::stoi(port), 5000));
 
@@ -168,7 +156,7 @@ TEST_F(modbus_peers, TcpServerThatDisappearsMidRoundAndComesBack)
     EXPECT_EQ(modbus_tcp_is_connected(tcp), 0);
 
     server_.reset();
-    ASSERT_EQ(start_server(server_, {"--tcp", port}), port);
+    ASSERT_EQ(mbtest::start_modbus_server(server_, {"--tcp", port}), port);
     ASSERT_TRUE(mbtest::wait_for_port(std::stoi(port), 5000));
     ASSERT_EQ(modbus_tcp_connect(tcp, "127.0.0.1", std::stoi(port), 2000), 0);
     EXPECT_EQ(modbus_query_flush(m, nullptr), 0);
@@ -177,19 +165,13 @@ TEST_F(modbus_peers, TcpServerThatDisappearsMidRoundAndComesBack)
 
 TEST_F(modbus_peers, RtuReadsAndWritesThroughAPseudoTerminalPair)
 {
-    mbtest::Child socat({"/usr/bin/socat", "-d", "-d", "pty,raw,echo=0", "pty,raw,echo=0"}, true);
-    std::vector<std::string> ptys;
-    while (ptys.size() < 2) {
-        const std::string line = socat.read_line(5000);
-        ASSERT_FALSE(line.empty()) << "socat gave no pseudo-terminals";
-        const std::size_t at = line.find("PTY is ");
-        if (at != std::string::npos)
-            ptys.push_back(line.substr(at + 7));
-    }
-    ASSERT_EQ(start_server(server_, {"--rtu", ptys[0], "--baud", "38400"}), "0") << "pymodbus RTU server did not start";
+    mbtest::PtyPair ptys;
+    ASSERT_TRUE(ptys.started()) << "socat gave no pseudo-terminals";
+    ASSERT_EQ(mbtest::start_modbus_server(server_, {"--rtu", ptys.path(0), "--baud", "38400"}), "0")
+        << "pymodbus RTU server did not start";
 
     modbus_rtu_t *rtu = modbus_rtu_new();
-    ASSERT_EQ(modbus_rtu_connect(rtu, cl_serial_open(ptys[1].c_str(), 38400, CL_PARITY_NONE, CL_STOPBITS_ONE,
+    ASSERT_EQ(modbus_rtu_connect(rtu, cl_serial_open(ptys.path(1).c_str(), 38400, CL_PARITY_NONE, CL_STOPBITS_ONE,
                                                      CL_DATABITS_8)),
               0);
     read_everything(mbtest::base(rtu));

@@ -5,9 +5,11 @@ Serves units 1 and 2 over TCP (127.0.0.1) or RTU on a serial device, with
 1000 items of every kind whose values follow from their addresses:
   coil a: a % 3 == 0, discrete input a: a % 2 == 1,
   holding register a: (a * 7 + unit) & 0xFFFF, input register a: 1000 + a.
-Addresses from 1000 up answer "illegal data address". Prints "READY <port>"
-once it serves. With --exit-after N it answers N requests and then exits
-without answering, like a slave that disappears.
+Addresses from 1000 up answer "illegal data address", and so do the
+addresses given with --holes (in every table), so that a read across one
+fails as a whole, as on many devices. Prints "READY <port>" once it serves.
+With --exit-after N it answers N requests and then exits without answering,
+like a slave that disappears.
 """
 import argparse
 import asyncio
@@ -15,19 +17,25 @@ import os
 import sys
 
 from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
-                                ModbusSlaveContext)
+                                ModbusSlaveContext, ModbusSparseDataBlock)
 from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer
 from pymodbus.transaction import ModbusRtuFramer, ModbusSocketFramer
 
 SIZE = 1000
 
 
-def unit_context(unit):
+def block(value, holes):
+    if not holes:
+        return ModbusSequentialDataBlock(0, [value(a) for a in range(SIZE)])
+    return ModbusSparseDataBlock({a: value(a) for a in range(SIZE) if a not in holes})
+
+
+def unit_context(unit, holes):
     return ModbusSlaveContext(
-        co=ModbusSequentialDataBlock(0, [a % 3 == 0 for a in range(SIZE)]),
-        di=ModbusSequentialDataBlock(0, [a % 2 == 1 for a in range(SIZE)]),
-        hr=ModbusSequentialDataBlock(0, [(a * 7 + unit) & 0xFFFF for a in range(SIZE)]),
-        ir=ModbusSequentialDataBlock(0, [1000 + a for a in range(SIZE)]),
+        co=block(lambda a: a % 3 == 0, holes),
+        di=block(lambda a: a % 2 == 1, holes),
+        hr=block(lambda a: (a * 7 + unit) & 0xFFFF, holes),
+        ir=block(lambda a: 1000 + a, holes),
         zero_mode=True)
 
 
@@ -38,9 +46,11 @@ async def main():
     where.add_argument("--rtu", metavar="DEVICE")
     parser.add_argument("--baud", type=int, default=38400)
     parser.add_argument("--exit-after", type=int, default=-1)
+    parser.add_argument("--holes", default="", metavar="A,B,...")
     args = parser.parse_args()
 
-    context = ModbusServerContext(slaves={1: unit_context(1), 2: unit_context(2)}, single=False)
+    holes = {int(a) for a in args.holes.split(",") if a}
+    context = ModbusServerContext(slaves={1: unit_context(1, holes), 2: unit_context(2, holes)}, single=False)
     answered = 0
 
     def manipulate(response):

@@ -282,7 +282,7 @@ TEST(PlexordConfig, FailedSaveLeavesTheOldFile)
 TEST(PlexordConfig, UnavailableNetworkTypeIsKeptInTheFile)
 {
     TempDir dir;
-    write_file(dir.file("plexord.ini"), "[network.4]\ntype=modbus/tcp\nname=Line\np.port=502\n"
+    write_file(dir.file("plexord.ini"), "[network.4]\ntype=modbus/ascii\nname=Line\np.port=502\n"
                                         "[device.1]\nnetwork=4\nname=Meter\nhardware=Gone Box\n");
     {
         Session s(dir.path());

@@ -1,4 +1,4 @@
-#include "support.h"
+#include "modbus_peers.h"
 
 #include <chrono>
 #include <csignal>
@@ -69,6 +69,22 @@ uint16_t crc16(const Bytes &bytes)
 Bytes be16(unsigned value)
 {
     return {static_cast<char>(value >> 8 & 0xFF), static_cast<char>(value & 0xFF)};
+}
+
+Bytes be(uint64_t value, std::size_t n)
+{
+    Bytes b;
+    for (std::size_t i = n; i-- > 0;)
+        b.push_back(static_cast<char>(value >> (8 * i)));
+    return b;
+}
+
+uint64_t get_be(const Bytes &bytes, std::size_t at, std::size_t n)
+{
+    uint64_t v = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return v;
 }
 
 Bytes rtu(uint8_t slave, const Bytes &pdu)
@@ -369,6 +385,53 @@ bool have_pymodbus()
 std::string peer_script(const char *name)
 {
     return std::string(MBTEST_PEERS_DIR) + "/" + name;
+}
+
+std::string start_modbus_server(std::unique_ptr<Child> &child, std::vector<std::string> args)
+{
+    // Importing pymodbus is slow on a loaded machine.
+    constexpr int ready_ms = 15000;
+    args.insert(args.begin(), {"/usr/bin/python3", peer_script("modbus_server.py")});
+    child = std::make_unique<Child>(args, false);
+    const std::string line = child->read_line(ready_ms);
+    return line.rfind("READY ", 0) == 0 ? line.substr(6) : "";
+}
+
+namespace {
+
+std::vector<std::string> socat_command(const std::vector<std::string> &links)
+{
+    std::vector<std::string> argv{"/usr/bin/socat", "-d", "-d"};
+    for (std::size_t i = 0; i < 2; ++i)
+        argv.push_back("pty,raw,echo=0" + (i < links.size() ? ",link=" + links[i] : std::string()));
+    return argv;
+}
+
+} // namespace
+
+PtyPair::PtyPair(const std::vector<std::string> &links) : socat_(socat_command(links), true)
+{
+    std::vector<std::string> ptys;
+    while (ptys.size() < 2) {
+        const std::string line = socat_.read_line(5000);
+        if (line.empty())
+            return;
+        const std::size_t at = line.find("PTY is ");
+        if (at != std::string::npos)
+            ptys.push_back(line.substr(at + 7));
+    }
+    if (links.size() != 2) {
+        paths_ = ptys;
+        return;
+    }
+    // socat may report a terminal a moment before its link exists.
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (::access(links[0].c_str(), F_OK) != 0 || ::access(links[1].c_str(), F_OK) != 0) {
+        if (Clock::now() >= deadline)
+            return;
+        sleep_ms(10);
+    }
+    paths_ = links;
 }
 
 } // namespace mbtest

@@ -1,0 +1,101 @@
+// A MODBUS network of the server core: its parameters, its link to the
+// devices (kept open between batches, made again when it is lost) and the
+// batches it performs. The three transports differ only in their link and
+// their device addresses.
+#ifndef PLEXORD_MODBUS_NETWORK_H
+#define PLEXORD_MODBUS_NETWORK_H
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "buslink.h"
+#include "modbus_batch.h"
+#include "plexord_plugin.h"
+
+namespace mbplug {
+
+// Parameter checks: 0, or the status a refused value gets.
+int check_baudrate(int value);
+int check_parity(int value);
+int check_stopbits(int value);
+int check_databits(int value);
+int check_tcp_port(int value);
+int check_timeout(int value);
+int check_pan_id(int value);
+int check_channel(int value);
+int check_own_address(int value);
+
+// A serial line in the codes of the console, which are those of
+// cl_serial_open: parity 0 even, 1 odd, 2 none; stop bits 0 one, 2 two;
+// data bits 0 seven, 1 eight.
+struct SerialSettings {
+    std::string port = "ttyUSB0";
+    int baudrate = 9600;
+    int parity = CL_PARITY_NONE;
+    int stopbits = CL_STOPBITS_ONE;
+    int databits = CL_DATABITS_8;
+
+    // For log lines: "ttyUSB0 (9600 8N1)".
+    std::string describe() const;
+    cl_serial_t *open() const;
+    // 0, a refusal, or ST_UNKNOWN_PARAM for a key that is not a line setting.
+    int get_text(const std::string &key, const char **value) const;
+    int get_integer(const std::string &key, int *value) const;
+    int set_text(const std::string &key, const char *value);
+    int set_integer(const std::string &key, int value);
+};
+
+class Network {
+public:
+    Network(const pxp_host_t *host, const char *type_key);
+    virtual ~Network() = default;
+    Network(const Network &) = delete;
+    Network &operator=(const Network &) = delete;
+
+    virtual int get_text(const std::string &key, const char **value) = 0;
+    virtual int get_integer(const std::string &key, int *value) = 0;
+    virtual int set_text(const std::string &key, const char *value) = 0;
+    virtual int set_integer(const std::string &key, int value) = 0;
+
+    // Never fails for want of the link: it is tried again at each batch.
+    int start();
+    void stop();
+    int perform(pxp_request_t *requests, int count);
+    void abort() { aborted_ = true; }
+
+protected:
+    virtual modbus_base_t *base() = 0;
+    // Hands the parameters to the transport before it is used.
+    virtual void configure() {}
+    virtual int open_link() = 0;
+    virtual void close_link() = 0;
+    // False when the transport knows its link went (a closed socket).
+    virtual bool link_up() const { return true; }
+    // 0, or the status a device address that does not fit gets.
+    virtual int parse_node(const char *address, Node &out) const = 0;
+    virtual void select_addressing(bool short_addresses) { (void)short_addresses; }
+    virtual std::string link_name() const = 0;
+
+private:
+    int prepare(Work &w);
+    int connect();
+    void disconnect(const std::string &why);
+    void run_group(const std::vector<Work *> &group, bool short_addresses);
+    void log(const std::string &line) const;
+
+    const pxp_host_t *host_;
+    const char *key_;
+    bool linked_ = false;
+    bool failing_ = false;   // the last try to link failed, and was logged
+    bool restoring_ = false; // the link was lost or never made since the start
+    std::atomic<bool> aborted_{false};
+};
+
+const pxp_type_t *rtu_type();
+const pxp_type_t *tcp_type();
+const pxp_type_t *xbee_type();
+
+} // namespace mbplug
+
+#endif

@@ -1,0 +1,10 @@
+// The "modbus/tcp" network type: MODBUS TCP. A plug-in of its own, so
+// that the operator's failure texts name the type.
+#include "modbus_network.h"
+
+extern "C" PXP_EXPORT const pxp_plugin_t *plexord_plugin_describe(void)
+{
+    static const pxp_type_t *const types[] = {mbplug::tcp_type()};
+    static const pxp_plugin_t plugin = {PXP_ABI_VERSION, "modbus/tcp", 1, types};
+    return &plugin;
+}
