@@ -40,8 +40,8 @@ protected:
         if (m_path.empty())
             return wxID_CANCEL;
         dialog->SetPath(m_path);
-        // GTK takes the path over in its own time.
-        wxYield();
+        // GTK takes the path over in its own time: one yield is not always enough.
+        test::WaitFor([&] { return dialog->GetPath() == m_path; }, 5000);
         return wxID_OK;
     }
 
