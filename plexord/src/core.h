@@ -29,6 +29,18 @@ ncerr_t ok();
 ncerr_t fail(int cls, int detail = 0, int plugin = 0);
 inline bool is_ok(ncerr_t r) { return r.code == NCERR_OK && r.detail == 0; }
 
+// Runs the body of a C entry point: no exception may cross the library
+// boundary, so any failure inside becomes the fallback answer.
+template <typename F>
+auto guarded(F &&body, decltype(body()) fallback) noexcept -> decltype(body())
+{
+    try {
+        return body();
+    } catch (...) {
+        return fallback;
+    }
+}
+
 // ---- events -------------------------------------------------------------
 
 class EventQueue {

@@ -215,37 +215,19 @@ extern "C" {
 PLEXORD_API device_t *device_new(uint16_t network_id)
 {
     DeviceManager *m = mgr();
-    if (!m)
-        return nullptr;
-    try {
-        return m->create(network_id);
-    } catch (...) {
-        return nullptr;
-    }
+    return m ? guarded([&] { return m->create(network_id); }, nullptr) : nullptr;
 }
 
 PLEXORD_API ncerr_t devicemgr_add_device(device_t *device)
 {
     DeviceManager *m = mgr();
-    if (!m)
-        return fail(NCERR_STATE);
-    try {
-        return m->add(device);
-    } catch (...) {
-        return fail(NCERR_INVALID);
-    }
+    return m ? guarded([&] { return m->add(device); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
 }
 
 PLEXORD_API ncerr_t devicemgr_remove_device(uint16_t id)
 {
     DeviceManager *m = mgr();
-    if (!m)
-        return fail(NCERR_STATE);
-    try {
-        return m->remove(id);
-    } catch (...) {
-        return fail(NCERR_INVALID);
-    }
+    return m ? guarded([&] { return m->remove(id); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
 }
 
 PLEXORD_API int devicemgr_get_device_count(void)
@@ -257,13 +239,7 @@ PLEXORD_API int devicemgr_get_device_count(void)
 PLEXORD_API device_t *devicemgr_fetch_device(uint16_t id, int mode)
 {
     DeviceManager *m = mgr();
-    if (!m)
-        return nullptr;
-    try {
-        return m->fetch(id, mode, kFetchWaitMs);
-    } catch (...) {
-        return nullptr;
-    }
+    return m ? guarded([&] { return m->fetch(id, mode, kFetchWaitMs); }, nullptr) : nullptr;
 }
 
 PLEXORD_API void devicemgr_drop_device(device_t *device)

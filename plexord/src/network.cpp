@@ -646,25 +646,13 @@ PLEXORD_API network_t *plexord_create_network(const char *type_key)
 PLEXORD_API ncerr_t networkmgr_add_network(network_t *network)
 {
     NetworkManager *m = mgr();
-    if (!m)
-        return fail(NCERR_STATE);
-    try {
-        return m->add(network);
-    } catch (...) {
-        return fail(NCERR_INVALID);
-    }
+    return m ? guarded([&] { return m->add(network); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
 }
 
 PLEXORD_API ncerr_t networkmgr_remove_network(uint16_t id)
 {
     NetworkManager *m = mgr();
-    if (!m)
-        return fail(NCERR_STATE);
-    try {
-        return m->remove(id);
-    } catch (...) {
-        return fail(NCERR_INVALID);
-    }
+    return m ? guarded([&] { return m->remove(id); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
 }
 
 PLEXORD_API int networkmgr_get_network_count(void)
@@ -676,13 +664,7 @@ PLEXORD_API int networkmgr_get_network_count(void)
 PLEXORD_API network_t *networkmgr_fetch_network(uint16_t id, int wait_ms)
 {
     NetworkManager *m = mgr();
-    if (!m)
-        return nullptr;
-    try {
-        return m->fetch(id, wait_ms);
-    } catch (...) {
-        return nullptr;
-    }
+    return m ? guarded([&] { return m->fetch(id, wait_ms); }, nullptr) : nullptr;
 }
 
 PLEXORD_API void networkmgr_drop_network(network_t *network)

@@ -158,37 +158,19 @@ extern "C" {
 PLEXORD_API user_t *user_new(void)
 {
     UserManager *m = mgr();
-    if (!m)
-        return nullptr;
-    try {
-        return m->create();
-    } catch (...) {
-        return nullptr;
-    }
+    return m ? guarded([&] { return m->create(); }, nullptr) : nullptr;
 }
 
 PLEXORD_API ncerr_t usermanager_add_user(user_t *user)
 {
     UserManager *m = mgr();
-    if (!m)
-        return fail(NCERR_STATE);
-    try {
-        return m->add(user);
-    } catch (...) {
-        return fail(NCERR_INVALID);
-    }
+    return m ? guarded([&] { return m->add(user); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
 }
 
 PLEXORD_API ncerr_t usermanager_remove_user(uint16_t id)
 {
     UserManager *m = mgr();
-    if (!m)
-        return fail(NCERR_STATE);
-    try {
-        return m->remove(id);
-    } catch (...) {
-        return fail(NCERR_INVALID);
-    }
+    return m ? guarded([&] { return m->remove(id); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
 }
 
 PLEXORD_API int usermanager_get_user_count(void)
@@ -200,13 +182,7 @@ PLEXORD_API int usermanager_get_user_count(void)
 PLEXORD_API user_t *usermanager_fetch_user(uint16_t id, int mode)
 {
     UserManager *m = mgr();
-    if (!m)
-        return nullptr;
-    try {
-        return m->fetch(id, mode, kFetchWaitMs);
-    } catch (...) {
-        return nullptr;
-    }
+    return m ? guarded([&] { return m->fetch(id, mode, kFetchWaitMs); }, nullptr) : nullptr;
 }
 
 PLEXORD_API void usermanager_drop_user(user_t *user)
