@@ -3,6 +3,7 @@
 // the menu item and panel entries that open the dialogs.
 #include "devicedlg.h"
 #include "devicesetup.h"
+#include "dialog_answers.h"
 #include "eventbridge.h"
 #include "gui_support.h"
 #include "mainframe.h"
@@ -27,105 +28,13 @@
 
 namespace {
 
-std::vector<wxString> Rows(const wxListBox* list)
-{
-    std::vector<wxString> rows;
-    for (unsigned int i = 0; i < list->GetCount(); ++i)
-        rows.push_back(list->GetString(i));
-    return rows;
-}
-
-std::vector<unsigned> RowIds(const wxControlWithItems* list)
-{
-    std::vector<unsigned> ids;
-    for (unsigned int i = 0; i < list->GetCount(); ++i)
-        ids.push_back(wxPtrToUInt(list->GetClientData(i)));
-    return ids;
-}
-
-int RowOf(const wxListBox* list, const wxString& text)
-{
-    return list->FindString(text, true);
-}
-
-// Selects a row (or none) as a click would, with the event.
-void PickRow(wxListBox* list, int row)
-{
-    list->SetSelection(row);
-    wxCommandEvent event(wxEVT_LISTBOX, list->GetId());
-    event.SetEventObject(list);
-    event.SetInt(row);
-    list->ProcessWindowEvent(event);
-}
-
-// Picks a row of the type list by its label (none: OK without a pick) and
-// records what was offered.
-class PickType : public wxExpectModalBase<NetworkTypeSelectionDialog, PickType>
-{
-public:
-    PickType(int button, const wxString& label = wxString(), std::vector<wxString>* offered = nullptr,
-             wxString* title = nullptr)
-        : m_button(button)
-        , m_label(label)
-        , m_offered(offered)
-        , m_title(title)
-    {
-    }
-
-protected:
-    int OnInvoked(NetworkTypeSelectionDialog* dialog) const override
-    {
-        wxListBox* list = dialog->GetTypeList();
-        if (m_offered)
-            *m_offered = Rows(list);
-        if (m_title)
-            *m_title = dialog->GetTitle();
-        if (!m_label.empty()) {
-            const int row = list->FindString(m_label, true);
-            if (row == wxNOT_FOUND)
-                throw WxTestFailure("type not offered: " + m_label);
-            PickRow(list, row);
-        }
-        return m_button;
-    }
-
-private:
-    int m_button;
-    wxString m_label;
-    std::vector<wxString>* m_offered;
-    wxString* m_title;
-};
-
-// The network choice of "Add device": picks a row, records the offer.
-class PickNetwork : public wxExpectModalBase<wxSingleChoiceDialog, PickNetwork>
-{
-public:
-    PickNetwork(int button, int row = -1, int* preselected = nullptr, wxString* caption = nullptr)
-        : m_button(button)
-        , m_row(row)
-        , m_preselected(preselected)
-        , m_caption(caption)
-    {
-    }
-
-protected:
-    int OnInvoked(wxSingleChoiceDialog* dialog) const override
-    {
-        if (m_preselected)
-            *m_preselected = dialog->GetSelection();
-        if (m_caption)
-            *m_caption = dialog->GetTitle();
-        if (m_row >= 0)
-            dialog->SetSelection(m_row);
-        return m_button;
-    }
-
-private:
-    int m_button;
-    int m_row;
-    int* m_preselected;
-    wxString* m_caption;
-};
+using test::Answer;
+using test::PickNetwork;
+using test::PickRow;
+using test::PickType;
+using test::RowIds;
+using test::RowOf;
+using test::Rows;
 
 // The device setup dialog: optionally renames the device and applies OK as
 // the button would, or cancels.
@@ -156,23 +65,6 @@ private:
     int m_result;
     wxString m_name;
     unsigned short* m_id;
-};
-
-// Ends a dialog of type T with a fixed result.
-template <typename T>
-class Answer : public wxExpectModalBase<T, Answer<T>>
-{
-public:
-    explicit Answer(int result)
-        : m_result(result)
-    {
-    }
-
-protected:
-    int OnInvoked(T*) const override { return m_result; }
-
-private:
-    int m_result;
 };
 
 // Runs code that must open no dialog at all: one would fail the test.
