@@ -41,6 +41,84 @@ auto guarded(F &&body, decltype(body()) fallback) noexcept -> decltype(body())
     }
 }
 
+// A thread's walk over a snapshot of ids, as the C API's iterate_start,
+// iterate_get_next and iterate_end offer it; End is the answer after the last.
+template <typename Id, Id End>
+class IdWalk {
+public:
+    template <typename F>
+    void start(F &&snapshot)
+    {
+        pos_ = 0;
+        try {
+            ids_ = snapshot();
+        } catch (...) {
+            ids_.clear();
+        }
+    }
+    Id next() { return pos_ < ids_.size() ? ids_[pos_++] : End; }
+    void end()
+    {
+        ids_.clear();
+        pos_ = 0;
+    }
+
+private:
+    std::vector<Id> ids_;
+    size_t pos_ = 0;
+};
+
+// The C entry points that the network, device and user managers have alike.
+// Get answers the manager, null without a core. Each manager has its own
+// walk per thread, so walks over different managers do not disturb each other.
+template <auto Get>
+struct ManagerCalls {
+    template <typename... A>
+    static auto create(A... a) -> decltype(Get()->create(a...))
+    {
+        auto *m = Get();
+        return m ? guarded([&] { return m->create(a...); }, nullptr) : nullptr;
+    }
+    template <typename H>
+    static ncerr_t add(H *h)
+    {
+        auto *m = Get();
+        return m ? guarded([&] { return m->add(h); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
+    }
+    static ncerr_t remove(uint16_t id)
+    {
+        auto *m = Get();
+        return m ? guarded([&] { return m->remove(id); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
+    }
+    static int count()
+    {
+        auto *m = Get();
+        return m ? static_cast<int>(m->count()) : 0;
+    }
+    template <typename... A>
+    static auto fetch(A... a) -> decltype(Get()->fetch(a...))
+    {
+        auto *m = Get();
+        return m ? guarded([&] { return m->fetch(a...); }, nullptr) : nullptr;
+    }
+    template <typename H>
+    static void drop(H *h)
+    {
+        if (auto *m = Get())
+            m->drop(h);
+    }
+    static void iterate_start()
+    {
+        auto *m = Get();
+        walk.start([&] { return m ? m->ids() : std::vector<uint16_t>{}; });
+    }
+    static uint16_t iterate_next() { return walk.next(); }
+    static void iterate_end() { walk.end(); }
+
+private:
+    static inline thread_local IdWalk<uint16_t, 0> walk;
+};
+
 // ---- events -------------------------------------------------------------
 
 class EventQueue {

@@ -182,8 +182,7 @@ DeviceManager *mgr()
     return c ? &c->devices : nullptr;
 }
 
-thread_local std::vector<uint16_t> t_iter;
-thread_local size_t t_iter_pos = 0;
+using Calls = ManagerCalls<&mgr>;
 
 plexord_dev *dev(device_t *d)
 {
@@ -214,60 +213,47 @@ extern "C" {
 
 PLEXORD_API device_t *device_new(uint16_t network_id)
 {
-    DeviceManager *m = mgr();
-    return m ? guarded([&] { return m->create(network_id); }, nullptr) : nullptr;
+    return Calls::create(network_id);
 }
 
 PLEXORD_API ncerr_t devicemgr_add_device(device_t *device)
 {
-    DeviceManager *m = mgr();
-    return m ? guarded([&] { return m->add(device); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
+    return Calls::add(device);
 }
 
 PLEXORD_API ncerr_t devicemgr_remove_device(uint16_t id)
 {
-    DeviceManager *m = mgr();
-    return m ? guarded([&] { return m->remove(id); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
+    return Calls::remove(id);
 }
 
 PLEXORD_API int devicemgr_get_device_count(void)
 {
-    DeviceManager *m = mgr();
-    return m ? static_cast<int>(m->count()) : 0;
+    return Calls::count();
 }
 
 PLEXORD_API device_t *devicemgr_fetch_device(uint16_t id, int mode)
 {
-    DeviceManager *m = mgr();
-    return m ? guarded([&] { return m->fetch(id, mode, kFetchWaitMs); }, nullptr) : nullptr;
+    return Calls::fetch(id, mode, kFetchWaitMs);
 }
 
 PLEXORD_API void devicemgr_drop_device(device_t *device)
 {
-    if (DeviceManager *m = mgr())
-        m->drop(device);
+    Calls::drop(device);
 }
 
 PLEXORD_API void devicemgr_iterate_start(void)
 {
-    DeviceManager *m = mgr();
-    t_iter_pos = 0;
-    try {
-        t_iter = m ? m->ids() : std::vector<uint16_t>{};
-    } catch (...) {
-        t_iter.clear();
-    }
+    Calls::iterate_start();
 }
 
 PLEXORD_API uint16_t devicemgr_iterate_get_next(void)
 {
-    return t_iter_pos < t_iter.size() ? t_iter[t_iter_pos++] : 0;
+    return Calls::iterate_next();
 }
 
 PLEXORD_API void devicemgr_iterate_end(void)
 {
-    t_iter.clear();
-    t_iter_pos = 0;
+    Calls::iterate_end();
 }
 
 PLEXORD_API const char *device_get_name(device_t *device)

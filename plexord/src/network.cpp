@@ -575,8 +575,7 @@ NetworkManager *mgr()
     return c ? &c->networks : nullptr;
 }
 
-thread_local std::vector<uint16_t> t_iter;
-thread_local size_t t_iter_pos = 0;
+using Calls = ManagerCalls<&mgr>;
 
 void note_change(network_t *h)
 {
@@ -645,54 +644,42 @@ PLEXORD_API network_t *plexord_create_network(const char *type_key)
 
 PLEXORD_API ncerr_t networkmgr_add_network(network_t *network)
 {
-    NetworkManager *m = mgr();
-    return m ? guarded([&] { return m->add(network); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
+    return Calls::add(network);
 }
 
 PLEXORD_API ncerr_t networkmgr_remove_network(uint16_t id)
 {
-    NetworkManager *m = mgr();
-    return m ? guarded([&] { return m->remove(id); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
+    return Calls::remove(id);
 }
 
 PLEXORD_API int networkmgr_get_network_count(void)
 {
-    NetworkManager *m = mgr();
-    return m ? static_cast<int>(m->count()) : 0;
+    return Calls::count();
 }
 
 PLEXORD_API network_t *networkmgr_fetch_network(uint16_t id, int wait_ms)
 {
-    NetworkManager *m = mgr();
-    return m ? guarded([&] { return m->fetch(id, wait_ms); }, nullptr) : nullptr;
+    return Calls::fetch(id, wait_ms);
 }
 
 PLEXORD_API void networkmgr_drop_network(network_t *network)
 {
-    if (NetworkManager *m = mgr())
-        m->drop(network);
+    Calls::drop(network);
 }
 
 PLEXORD_API void networkmgr_iterate_start(void)
 {
-    NetworkManager *m = mgr();
-    t_iter_pos = 0;
-    try {
-        t_iter = m ? m->ids() : std::vector<uint16_t>{};
-    } catch (...) {
-        t_iter.clear();
-    }
+    Calls::iterate_start();
 }
 
 PLEXORD_API uint16_t networkmgr_iterate_get_next(void)
 {
-    return t_iter_pos < t_iter.size() ? t_iter[t_iter_pos++] : 0;
+    return Calls::iterate_next();
 }
 
 PLEXORD_API void networkmgr_iterate_end(void)
 {
-    t_iter.clear();
-    t_iter_pos = 0;
+    Calls::iterate_end();
 }
 
 PLEXORD_API uint16_t network_get_id(network_t *network)

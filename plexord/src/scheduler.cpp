@@ -332,8 +332,7 @@ plexord_task *task(sched_task_t *t)
     return static_cast<plexord_task *>(t);
 }
 
-thread_local std::vector<int> t_iter;
-thread_local size_t t_iter_pos = 0;
+thread_local IdWalk<int, -1> t_walk;
 
 void changed(plexord_task *t)
 {
@@ -445,30 +444,27 @@ PLEXORD_API void scheduler_drop_task(scheduler_t *sched, sched_task_t *t)
 
 PLEXORD_API void scheduler_iterate_start(scheduler_t *sched)
 {
-    t_iter_pos = 0;
-    t_iter.clear();
-    if (!sched)
-        return;
-    try {
-        std::lock_guard lk(sched->m);
-        for (auto &[id, t] : sched->active)
-            t_iter.push_back(id);
-    } catch (...) {
-        t_iter.clear();
-    }
+    t_walk.start([&] {
+        std::vector<int> ids;
+        if (sched) {
+            std::lock_guard lk(sched->m);
+            for (auto &[id, t] : sched->active)
+                ids.push_back(id);
+        }
+        return ids;
+    });
 }
 
 PLEXORD_API int scheduler_iterate_get_next(scheduler_t *sched)
 {
     (void)sched;
-    return t_iter_pos < t_iter.size() ? t_iter[t_iter_pos++] : -1;
+    return t_walk.next();
 }
 
 PLEXORD_API void scheduler_iterate_end(scheduler_t *sched)
 {
     (void)sched;
-    t_iter.clear();
-    t_iter_pos = 0;
+    t_walk.end();
 }
 
 PLEXORD_API int scheduler_task_get_id(sched_task_t *t)

@@ -130,8 +130,7 @@ UserManager *mgr()
     return c ? &c->users : nullptr;
 }
 
-thread_local std::vector<uint16_t> t_iter;
-thread_local size_t t_iter_pos = 0;
+using Calls = ManagerCalls<&mgr>;
 
 ncerr_t set_field(user_t *u, std::string plexord_user::*field, const char *value)
 {
@@ -157,60 +156,47 @@ extern "C" {
 
 PLEXORD_API user_t *user_new(void)
 {
-    UserManager *m = mgr();
-    return m ? guarded([&] { return m->create(); }, nullptr) : nullptr;
+    return Calls::create();
 }
 
 PLEXORD_API ncerr_t usermanager_add_user(user_t *user)
 {
-    UserManager *m = mgr();
-    return m ? guarded([&] { return m->add(user); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
+    return Calls::add(user);
 }
 
 PLEXORD_API ncerr_t usermanager_remove_user(uint16_t id)
 {
-    UserManager *m = mgr();
-    return m ? guarded([&] { return m->remove(id); }, fail(NCERR_INVALID)) : fail(NCERR_STATE);
+    return Calls::remove(id);
 }
 
 PLEXORD_API int usermanager_get_user_count(void)
 {
-    UserManager *m = mgr();
-    return m ? static_cast<int>(m->count()) : 0;
+    return Calls::count();
 }
 
 PLEXORD_API user_t *usermanager_fetch_user(uint16_t id, int mode)
 {
-    UserManager *m = mgr();
-    return m ? guarded([&] { return m->fetch(id, mode, kFetchWaitMs); }, nullptr) : nullptr;
+    return Calls::fetch(id, mode, kFetchWaitMs);
 }
 
 PLEXORD_API void usermanager_drop_user(user_t *user)
 {
-    if (UserManager *m = mgr())
-        m->drop(user);
+    Calls::drop(user);
 }
 
 PLEXORD_API void usermanager_iterate_start(void)
 {
-    UserManager *m = mgr();
-    t_iter_pos = 0;
-    try {
-        t_iter = m ? m->ids() : std::vector<uint16_t>{};
-    } catch (...) {
-        t_iter.clear();
-    }
+    Calls::iterate_start();
 }
 
 PLEXORD_API uint16_t usermanager_iterate_get_next(void)
 {
-    return t_iter_pos < t_iter.size() ? t_iter[t_iter_pos++] : 0;
+    return Calls::iterate_next();
 }
 
 PLEXORD_API void usermanager_iterate_end(void)
 {
-    t_iter.clear();
-    t_iter_pos = 0;
+    Calls::iterate_end();
 }
 
 PLEXORD_API uint16_t user_get_id(user_t *user)
