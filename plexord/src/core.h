@@ -356,6 +356,66 @@ ncerr_t flush_queue(plexord_network *h);
 
 // ---- devices ----------------------------------------------------------------
 
+// What the device and user managers keep alike: every record they made
+// (alive until clear, for holders of a handle to a removed one), the ones in
+// the manager by id, and the ids handed out, which are not given again.
+template <typename T>
+class Records {
+public:
+    std::vector<uint16_t> ids()
+    {
+        std::lock_guard lk(m_);
+        std::vector<uint16_t> v;
+        for (auto &[id, r] : active_)
+            v.push_back(id);
+        return v;
+    }
+    T *get(uint16_t id)
+    {
+        std::lock_guard lk(m_);
+        auto it = active_.find(id);
+        return it == active_.end() ? nullptr : it->second;
+    }
+    size_t count()
+    {
+        std::lock_guard lk(m_);
+        return active_.size();
+    }
+    void clear()
+    {
+        std::lock_guard lk(m_);
+        active_.clear();
+        all_.clear();
+        used_.clear();
+        next_ = 1;
+    }
+
+protected:
+    // With m_ held: want_id when it is unused, for 0 the next unused id;
+    // 0 when there is none.
+    uint16_t take_id_locked(uint16_t want_id)
+    {
+        if (want_id != 0)
+            return used_.count(want_id) ? 0 : want_id;
+        while (next_ <= 0xffff && used_.count(static_cast<uint16_t>(next_)))
+            ++next_;
+        return next_ <= 0xffff ? static_cast<uint16_t>(next_++) : 0;
+    }
+    // With m_ held: keeps a new record and marks its id used.
+    T *keep_locked(std::unique_ptr<T> r)
+    {
+        used_.insert(r->id);
+        all_.push_back(std::move(r));
+        return all_.back().get();
+    }
+
+    std::mutex m_;
+    std::map<uint16_t, T *> active_;
+    std::vector<std::unique_ptr<T>> all_;
+    std::set<uint16_t> used_;
+    uint32_t next_ = 1;
+};
+
 struct CacheEntry {
     int64_t ivalue;
     double fvalue;
@@ -386,27 +446,16 @@ struct DeviceInfo {
     std::string address;
 };
 
-class DeviceManager {
+class DeviceManager : public Records<plexord_dev> {
 public:
     plexord_dev *create(uint16_t network_id, uint16_t want_id = 0);
     ncerr_t add(device_t *d);
     ncerr_t remove(uint16_t id);
     device_t *fetch(uint16_t id, int mode, int wait_ms);
     void drop(device_t *d);
-    std::vector<uint16_t> ids();
     // The core's own view of a device, without fetching it.
     bool info(uint16_t id, DeviceInfo &out);
-    plexord_dev *get(uint16_t id);
-    size_t count();
-    void clear();
     void changed(plexord_dev *d); // announce now or at the drop
-
-private:
-    std::mutex m_;
-    std::map<uint16_t, plexord_dev *> active_;
-    std::vector<std::unique_ptr<plexord_dev>> all_;
-    std::set<uint16_t> used_;
-    uint32_t next_ = 1;
 };
 
 // ---- users -------------------------------------------------------------------
@@ -423,24 +472,13 @@ struct plexord_user {
 
 namespace plexord {
 
-class UserManager {
+class UserManager : public Records<plexord_user> {
 public:
     user_t *create(uint16_t want_id = 0);
     ncerr_t add(user_t *u);
     ncerr_t remove(uint16_t id);
     user_t *fetch(uint16_t id, int mode, int wait_ms);
     void drop(user_t *u);
-    std::vector<uint16_t> ids();
-    user_t *get(uint16_t id);
-    size_t count();
-    void clear();
-
-private:
-    std::mutex m_;
-    std::map<uint16_t, user_t *> active_;
-    std::vector<std::unique_ptr<plexord_user>> all_;
-    std::set<uint16_t> used_;
-    uint32_t next_ = 1;
 };
 
 std::string hash_password(const std::string &clear, bool fast);

@@ -21,16 +21,9 @@ namespace plexord {
 plexord_dev *DeviceManager::create(uint16_t network_id, uint16_t want_id)
 {
     std::lock_guard lk(m_);
-    uint16_t id = want_id;
-    if (id == 0) {
-        while (next_ <= 0xffff && used_.count(static_cast<uint16_t>(next_)))
-            ++next_;
-        if (next_ > 0xffff)
-            return nullptr;
-        id = static_cast<uint16_t>(next_++);
-    } else if (used_.count(id)) {
+    uint16_t id = take_id_locked(want_id);
+    if (id == 0)
         return nullptr;
-    }
     auto d = std::make_unique<plexord_dev>();
     d->network_id = network_id;
     d->id = id;
@@ -41,9 +34,7 @@ plexord_dev *DeviceManager::create(uint16_t network_id, uint16_t want_id)
     d->doc_path = nullptr;
     if (!d->name)
         return nullptr;
-    used_.insert(id);
-    all_.push_back(std::move(d));
-    return all_.back().get();
+    return keep_locked(std::move(d));
 }
 
 ncerr_t DeviceManager::add(device_t *pub)
@@ -127,15 +118,6 @@ void DeviceManager::changed(plexord_dev *d)
         d->changed = true;
 }
 
-std::vector<uint16_t> DeviceManager::ids()
-{
-    std::lock_guard lk(m_);
-    std::vector<uint16_t> v;
-    for (auto &[id, d] : active_)
-        v.push_back(id);
-    return v;
-}
-
 bool DeviceManager::info(uint16_t id, DeviceInfo &out)
 {
     plexord_dev *d = get(id);
@@ -146,28 +128,6 @@ bool DeviceManager::info(uint16_t id, DeviceInfo &out)
     out.name = nz(d->name);
     out.address = nz(d->address);
     return true;
-}
-
-plexord_dev *DeviceManager::get(uint16_t id)
-{
-    std::lock_guard lk(m_);
-    auto it = active_.find(id);
-    return it == active_.end() ? nullptr : it->second;
-}
-
-size_t DeviceManager::count()
-{
-    std::lock_guard lk(m_);
-    return active_.size();
-}
-
-void DeviceManager::clear()
-{
-    std::lock_guard lk(m_);
-    active_.clear();
-    all_.clear();
-    used_.clear();
-    next_ = 1;
 }
 
 } // namespace plexord

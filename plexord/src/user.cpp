@@ -20,21 +20,12 @@ std::string hash_password(const std::string &clear, bool fast)
 user_t *UserManager::create(uint16_t want_id)
 {
     std::lock_guard lk(m_);
-    uint16_t id = want_id;
-    if (id == 0) {
-        while (next_ <= 0xffff && used_.count(static_cast<uint16_t>(next_)))
-            ++next_;
-        if (next_ > 0xffff)
-            return nullptr;
-        id = static_cast<uint16_t>(next_++);
-    } else if (used_.count(id)) {
+    uint16_t id = take_id_locked(want_id);
+    if (id == 0)
         return nullptr;
-    }
     auto u = std::make_unique<plexord_user>();
     u->id = id;
-    used_.insert(id);
-    all_.push_back(std::move(u));
-    return all_.back().get();
+    return keep_locked(std::move(u));
 }
 
 ncerr_t UserManager::add(user_t *u)
@@ -85,37 +76,6 @@ void UserManager::drop(user_t *u)
 {
     if (u)
         u->lock.release();
-}
-
-std::vector<uint16_t> UserManager::ids()
-{
-    std::lock_guard lk(m_);
-    std::vector<uint16_t> v;
-    for (auto &[id, u] : active_)
-        v.push_back(id);
-    return v;
-}
-
-user_t *UserManager::get(uint16_t id)
-{
-    std::lock_guard lk(m_);
-    auto it = active_.find(id);
-    return it == active_.end() ? nullptr : it->second;
-}
-
-size_t UserManager::count()
-{
-    std::lock_guard lk(m_);
-    return active_.size();
-}
-
-void UserManager::clear()
-{
-    std::lock_guard lk(m_);
-    active_.clear();
-    all_.clear();
-    used_.clear();
-    next_ = 1;
 }
 
 } // namespace plexord
