@@ -97,22 +97,10 @@ bool dup_into(char *&dst, const char *src)
     return dst != nullptr;
 }
 
-} // namespace
-
-void log_line(const std::string &line)
-{
-    Core *c = core();
-    if (!c)
-        return;
-    ncevent_t *ev = make_event(NCEVENT_LOG);
-    if (ev && !dup_into(ev->message, line.c_str())) {
-        ncevent_delete(ev);
-        return;
-    }
-    c->events.post(ev);
-}
-
-void post_simple(int type, uint16_t device, uint16_t network)
+// Makes an event of the type, lets fill complete it and posts it; an event
+// that fill could not complete is dropped, as is one without a core.
+template <typename F>
+void post_made(int type, F &&fill)
 {
     Core *c = core();
     if (!c)
@@ -120,30 +108,40 @@ void post_simple(int type, uint16_t device, uint16_t network)
     ncevent_t *ev = make_event(type);
     if (!ev)
         return;
-    ev->device_id = device;
-    ev->network_id = network;
+    if (!fill(*ev)) {
+        ncevent_delete(ev);
+        return;
+    }
     c->events.post(ev);
+}
+
+} // namespace
+
+void log_line(const std::string &line)
+{
+    post_made(NCEVENT_LOG, [&](ncevent_t &ev) { return dup_into(ev.message, line.c_str()); });
+}
+
+void post_simple(int type, uint16_t device, uint16_t network)
+{
+    post_made(type, [&](ncevent_t &ev) {
+        ev.device_id = device;
+        ev.network_id = network;
+        return true;
+    });
 }
 
 void post_io(int type, uint16_t network, uint16_t device, uint32_t client, const std::string &item,
              const std::string &flag, double value, ncerr_t result)
 {
-    Core *c = core();
-    if (!c)
-        return;
-    ncevent_t *ev = make_event(type);
-    if (!ev)
-        return;
-    ev->network_id = network;
-    ev->device_id = device;
-    ev->client_id = client;
-    ev->value = value;
-    ev->result = result;
-    if (!dup_into(ev->item, item.c_str()) || !dup_into(ev->flag, flag.c_str())) {
-        ncevent_delete(ev);
-        return;
-    }
-    c->events.post(ev);
+    post_made(type, [&](ncevent_t &ev) {
+        ev.network_id = network;
+        ev.device_id = device;
+        ev.client_id = client;
+        ev.value = value;
+        ev.result = result;
+        return dup_into(ev.item, item.c_str()) && dup_into(ev.flag, flag.c_str());
+    });
 }
 
 } // namespace plexord

@@ -349,6 +349,16 @@ ncerr_t set_text(sched_task_t *t, char *sched_task_t::*field, const char *value)
     return ok();
 }
 
+template <typename T>
+ncerr_t set_value(sched_task_t *t, T sched_task_t::*field, T value)
+{
+    if (!t)
+        return fail(NCERR_INVALID);
+    t->*field = value;
+    changed(task(t));
+    return ok();
+}
+
 } // namespace
 
 extern "C" {
@@ -543,20 +553,12 @@ PLEXORD_API double scheduler_task_get_fixed_value(sched_task_t *t)
 
 PLEXORD_API ncerr_t scheduler_task_set_fixed_value(sched_task_t *t, double value)
 {
-    if (!t)
-        return fail(NCERR_INVALID);
-    t->fixed_value = value;
-    changed(task(t));
-    return ok();
+    return set_value(t, &sched_task_t::fixed_value, value);
 }
 
 PLEXORD_API ncerr_t scheduler_task_set_source_device(sched_task_t *t, uint16_t device_id)
 {
-    if (!t)
-        return fail(NCERR_INVALID);
-    t->source_device_id = device_id;
-    changed(task(t));
-    return ok();
+    return set_value(t, &sched_task_t::source_device_id, device_id);
 }
 
 PLEXORD_API ncerr_t scheduler_task_set_source_item(sched_task_t *t, const char *item)
@@ -571,11 +573,7 @@ PLEXORD_API ncerr_t scheduler_task_set_source_flag(sched_task_t *t, const char *
 
 PLEXORD_API ncerr_t scheduler_task_set_target_device(sched_task_t *t, uint16_t device_id)
 {
-    if (!t)
-        return fail(NCERR_INVALID);
-    t->target_device_id = device_id;
-    changed(task(t));
-    return ok();
+    return set_value(t, &sched_task_t::target_device_id, device_id);
 }
 
 PLEXORD_API ncerr_t scheduler_task_set_target_item(sched_task_t *t, const char *item)

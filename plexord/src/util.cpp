@@ -95,7 +95,10 @@ std::string lower(std::string_view s)
     return r;
 }
 
-bool parse_long(std::string_view s, long &out)
+// Both number kinds accept the same text: surrounding blanks and a leading
+// '+' that from_chars would refuse.
+template <typename T>
+static bool parse_number(std::string_view s, T &out)
 {
     std::string t = trim(s);
     std::string_view v = t;
@@ -103,7 +106,7 @@ bool parse_long(std::string_view s, long &out)
         v.remove_prefix(1);
     if (v.empty())
         return false;
-    long r = 0;
+    T r = 0;
     auto res = std::from_chars(v.data(), v.data() + v.size(), r);
     if (res.ec != std::errc() || res.ptr != v.data() + v.size())
         return false;
@@ -111,20 +114,14 @@ bool parse_long(std::string_view s, long &out)
     return true;
 }
 
+bool parse_long(std::string_view s, long &out)
+{
+    return parse_number(s, out);
+}
+
 bool parse_double(std::string_view s, double &out)
 {
-    std::string t = trim(s);
-    std::string_view v = t;
-    if (!v.empty() && v.front() == '+')
-        v.remove_prefix(1);
-    if (v.empty())
-        return false;
-    double r = 0;
-    auto res = std::from_chars(v.data(), v.data() + v.size(), r);
-    if (res.ec != std::errc() || res.ptr != v.data() + v.size())
-        return false;
-    out = r;
-    return true;
+    return parse_number(s, out);
 }
 
 std::string format_double(double v)
