@@ -298,128 +298,100 @@ void NetworkSetupDlg::OnCancel(wxCommandEvent&)
     EndModal(0);
 }
 
-// ---- DirectNET -------------------------------------------------------------
+// ---- DirectNET, MODBUS/RTU and MODBUS/XBee ------------------------------------
 
-DNETIoSetupDlg::DNETIoSetupDlg(wxWindow* parent, uint16_t networkId)
-    : NetworkSetupDlg(parent, networkId, _("DirectNET"), ApplyStep::Restart)
-{
-    m_name = AddText(_("Description: "), "name");
-    m_port = AddPortCombo(_("Port: "), "port");
-    m_speed = AddChoice(_("Baud rate: "), "speed", BaudRateChoices());
-    m_parity = AddChoice(_("Parity: "), "parity", ParityChoices());
-    m_stopBit = AddChoice(_("Stop bits: "), "stopbit", wxArrayString(1, "1"));
-    m_dataBits = AddChoice(_("Data bits: "), "databits", wxArrayString(1, "8"));
-    m_mode = AddChoice(_("HEX/ASCII: "), "mode", wxArrayString(1, "ASCII"));
-    Finish();
-}
-
-void DNETIoSetupDlg::Load(network_t* network)
-{
-    const char* name = nullptr;
-    const char* port = nullptr;
-    int speed = kNoCode, parity = kNoCode, stopbit = kNoCode, databits = kNoCode, mode = kNoCode;
-    network_get(network, "port", &port, "speed", &speed, "parity", &parity, "stopbit", &stopbit, "databits",
-                &databits, "mode", &mode, "name", &name, static_cast<char*>(nullptr));
-    SetText(m_name, name);
-    const int portIndex = SerialPortIndex(port);
-    if (portIndex >= 0)
-        m_port->SetSelection(portIndex);
-    else
-        m_port->ChangeValue(FromCore(port));
-    m_speed->SetSelection(BaudRateIndex(speed));
-    m_parity->SetSelection(ParityIndex(SerialCodes::DirectNet, parity));
-    m_stopBit->SetSelection(StopBitsIndex(SerialCodes::DirectNet, stopbit));
-    m_dataBits->SetSelection(DataBitsIndex(SerialCodes::DirectNet, databits));
-    m_mode->SetSelection(ModeIndex(mode));
-}
-
-SerialSelection DNETIoSetupDlg::Selection() const
-{
-    SerialSelection s;
-    s.baud = m_speed->GetStringSelection();
-    s.parity = m_parity->GetSelection();
-    s.stopBits = m_stopBit->GetSelection();
-    s.dataBits = m_dataBits->GetSelection();
-    s.mode = m_mode->GetSelection();
-    return s;
-}
-
-wxString DNETIoSetupDlg::Check() const
-{
-    return SerialSettingsValid(SerialCodes::DirectNet, Selection()) ? wxString() : _("Erroneous settings");
-}
-
-void DNETIoSetupDlg::Save(network_t* network) const
-{
-    const SerialSelection s = Selection();
-    int speed = 0;
-    ParseDecimal(s.baud, &speed);
-    const wxStoC name(m_name->GetValue());
-    const wxStoC port(m_port->GetValue());
-    Report(network_set(network, "name", name.cstr(), "port", port.cstr(), "speed", speed, "parity",
-                       ParityCode(SerialCodes::DirectNet, s.parity), "stopbit", StopBitsCode(SerialCodes::DirectNet),
-                       "databits", DataBitsCode(SerialCodes::DirectNet), "mode", ModeCode(),
-                       static_cast<char*>(nullptr)));
-}
-
-// ---- MODBUS/RTU and MODBUS/XBee --------------------------------------------
-
-ModbusSerialSetupDialog::ModbusSerialSetupDialog(wxWindow* parent, uint16_t networkId, const wxString& title)
+SerialSetupDlg::SerialSetupDlg(wxWindow* parent, uint16_t networkId, const wxString& title, const Layout& layout)
     : NetworkSetupDlg(parent, networkId, title, ApplyStep::Restart)
+    , m_layout(layout)
 {
-    m_name = AddText(_("Description:"), "name");
-    m_port = AddPortCombo(_("Port:"), "port");
-    m_baudRate = AddChoice(_("Baud rate: "), "baudrate", BaudRateChoices());
+    m_name = AddText(layout.nameLabel, "name");
+    m_port = AddPortCombo(layout.portLabel, "port");
+    m_baudRate = AddChoice(_("Baud rate: "), layout.baudKey, BaudRateChoices());
     m_parity = AddChoice(_("Parity: "), "parity", ParityChoices());
-    m_stopBits = AddChoice(_("Stop bits: "), "stopbits", wxArrayString(1, "1"));
+    m_stopBits = AddChoice(_("Stop bits: "), layout.stopBitsKey, wxArrayString(1, "1"));
     m_dataBits = AddChoice(_("Data bits: "), "databits", wxArrayString(1, "8"));
-    Finish();
+    if (layout.hasMode)
+        m_mode = AddChoice(_("HEX/ASCII: "), "mode", wxArrayString(1, "ASCII"));
 }
 
-void ModbusSerialSetupDialog::Load(network_t* network)
+// Without a mode choice "mode" stands as a null key, which ends the
+// parameter list of network_get and network_set before it.
+void SerialSetupDlg::Load(network_t* network)
 {
     const char* name = nullptr;
     const char* port = nullptr;
-    int baudrate = kNoCode, parity = kNoCode, stopbits = kNoCode, databits = kNoCode;
-    network_get(network, "port", &port, "name", &name, "baudrate", &baudrate, "parity", &parity, "stopbits",
-                &stopbits, "databits", &databits, static_cast<char*>(nullptr));
+    int baud = kNoCode, parity = kNoCode, stopBits = kNoCode, dataBits = kNoCode, mode = kNoCode;
+    network_get(network, "name", &name, "port", &port, m_layout.baudKey, &baud, "parity", &parity,
+                m_layout.stopBitsKey, &stopBits, "databits", &dataBits, m_mode ? "mode" : nullptr, &mode,
+                static_cast<char*>(nullptr));
     SetText(m_name, name);
     const int portIndex = SerialPortIndex(port);
     if (portIndex >= 0)
         m_port->SetSelection(portIndex);
     else
         m_port->ChangeValue(FromCore(port));
-    m_baudRate->SetSelection(BaudRateIndex(baudrate));
-    m_parity->SetSelection(ParityIndex(SerialCodes::Modbus, parity));
-    m_stopBits->SetSelection(StopBitsIndex(SerialCodes::Modbus, stopbits));
-    m_dataBits->SetSelection(DataBitsIndex(SerialCodes::Modbus, databits));
+    m_baudRate->SetSelection(BaudRateIndex(baud));
+    m_parity->SetSelection(ParityIndex(m_layout.codes, parity));
+    m_stopBits->SetSelection(StopBitsIndex(m_layout.codes, stopBits));
+    m_dataBits->SetSelection(DataBitsIndex(m_layout.codes, dataBits));
+    if (m_mode)
+        m_mode->SetSelection(ModeIndex(mode));
 }
 
-SerialSelection ModbusSerialSetupDialog::Selection() const
+SerialSelection SerialSetupDlg::Selection() const
 {
     SerialSelection s;
     s.baud = m_baudRate->GetStringSelection();
     s.parity = m_parity->GetSelection();
     s.stopBits = m_stopBits->GetSelection();
     s.dataBits = m_dataBits->GetSelection();
+    if (m_mode)
+        s.mode = m_mode->GetSelection();
     return s;
 }
 
-wxString ModbusSerialSetupDialog::Check() const
+wxString SerialSetupDlg::Check() const
 {
-    return SerialSettingsValid(SerialCodes::Modbus, Selection()) ? wxString() : _("Illegal settings");
+    return SerialSettingsValid(m_layout.codes, Selection()) ? wxString() : m_layout.invalid;
 }
 
-void ModbusSerialSetupDialog::Save(network_t* network) const
+void SerialSetupDlg::Save(network_t* network) const
 {
     const SerialSelection s = Selection();
-    int baudrate = 0;
-    ParseDecimal(s.baud, &baudrate);
+    int baud = 0;
+    ParseDecimal(s.baud, &baud);
+    const SerialCodes codes = m_layout.codes;
     const wxStoC name(m_name->GetValue());
     const wxStoC port(m_port->GetValue());
-    Report(network_set(network, "name", name.cstr(), "port", port.cstr(), "baudrate", baudrate, "parity",
-                       ParityCode(SerialCodes::Modbus, s.parity), "stopbits", StopBitsCode(SerialCodes::Modbus),
-                       "databits", DataBitsCode(SerialCodes::Modbus), static_cast<char*>(nullptr)));
+    Report(network_set(network, "name", name.cstr(), "port", port.cstr(), m_layout.baudKey, baud, "parity",
+                       ParityCode(codes, s.parity), m_layout.stopBitsKey, StopBitsCode(codes), "databits",
+                       DataBitsCode(codes), m_mode ? "mode" : nullptr, ModeCode(), static_cast<char*>(nullptr)));
+}
+
+DNETIoSetupDlg::DNETIoSetupDlg(wxWindow* parent, uint16_t networkId)
+    : SerialSetupDlg(parent, networkId, _("DirectNET"),
+                     {.codes = SerialCodes::DirectNet,
+                      .nameLabel = _("Description: "),
+                      .portLabel = _("Port: "),
+                      .baudKey = "speed",
+                      .stopBitsKey = "stopbit",
+                      .hasMode = true,
+                      .invalid = _("Erroneous settings")})
+{
+    Finish();
+}
+
+ModbusSerialSetupDialog::ModbusSerialSetupDialog(wxWindow* parent, uint16_t networkId, const wxString& title)
+    : SerialSetupDlg(parent, networkId, title,
+                     {.codes = SerialCodes::Modbus,
+                      .nameLabel = _("Description:"),
+                      .portLabel = _("Port:"),
+                      .baudKey = "baudrate",
+                      .stopBitsKey = "stopbits",
+                      .hasMode = false,
+                      .invalid = _("Illegal settings")})
+{
+    Finish();
 }
 
 // ---- MODBUS/TCP --------------------------------------------------------------

@@ -125,12 +125,25 @@ private:
     wxBoxSizer* m_column;
 };
 
-class DNETIoSetupDlg : public NetworkSetupDlg
+// The serial line types: a description, a port that can be picked or
+// typed, and the line settings. They store the same settings under keys and
+// codes of their own, which the layout names.
+class SerialSetupDlg : public NetworkSetupDlg
 {
-public:
-    DNETIoSetupDlg(wxWindow* parent, uint16_t networkId);
-
 protected:
+    struct Layout
+    {
+        SerialCodes codes;
+        wxString nameLabel;
+        wxString portLabel;
+        const char* baudKey;
+        const char* stopBitsKey;
+        bool hasMode;      // DirectNET's HEX/ASCII choice
+        wxString invalid;  // the message when the settings do not check
+    };
+
+    SerialSetupDlg(wxWindow* parent, uint16_t networkId, const wxString& title, const Layout& layout);
+
     void Load(network_t* network) override;
     wxString Check() const override;
     void Save(network_t* network) const override;
@@ -138,35 +151,27 @@ protected:
 private:
     SerialSelection Selection() const;
 
-    wxTextCtrl* m_name;
-    wxComboBox* m_port;
-    wxChoice* m_speed;
-    wxChoice* m_parity;
-    wxChoice* m_stopBit;
-    wxChoice* m_dataBits;
-    wxChoice* m_mode;
-};
-
-// MODBUS/RTU and MODBUS/XBee: the same keys, titled by the creator.
-class ModbusSerialSetupDialog : public NetworkSetupDlg
-{
-public:
-    ModbusSerialSetupDialog(wxWindow* parent, uint16_t networkId, const wxString& title);
-
-protected:
-    void Load(network_t* network) override;
-    wxString Check() const override;
-    void Save(network_t* network) const override;
-
-private:
-    SerialSelection Selection() const;
-
+    Layout m_layout;
     wxTextCtrl* m_name;
     wxComboBox* m_port;
     wxChoice* m_baudRate;
     wxChoice* m_parity;
     wxChoice* m_stopBits;
     wxChoice* m_dataBits;
+    wxChoice* m_mode = nullptr;
+};
+
+class DNETIoSetupDlg : public SerialSetupDlg
+{
+public:
+    DNETIoSetupDlg(wxWindow* parent, uint16_t networkId);
+};
+
+// MODBUS/RTU and MODBUS/XBee: the same keys, titled by the creator.
+class ModbusSerialSetupDialog : public SerialSetupDlg
+{
+public:
+    ModbusSerialSetupDialog(wxWindow* parent, uint16_t networkId, const wxString& title);
 };
 
 class ModbusTcpSetupDialog : public NetworkSetupDlg
