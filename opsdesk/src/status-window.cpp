@@ -283,23 +283,57 @@ void IOPanel::ShowLamps()
     Apply(m_writeTimer, m_writeLamp.Show());
 }
 
-void IOPanel::ReadRequest()
+void IOPanel::SubscribeIO()
 {
-    Apply(m_readTimer, m_readLamp.Request());
+    m_bridge.onReadRequest.Subscribe(m_readRequest);
+    m_bridge.onReadResult.Subscribe(m_readResult);
+    m_bridge.onWriteRequest.Subscribe(m_writeRequest);
+    m_bridge.onWriteResult.Subscribe(m_writeResult);
 }
 
-void IOPanel::ReadResult(bool succeeded)
+void IOPanel::Unsubscribe()
 {
+    if (!m_subscribed)
+        return;
+    m_subscribed = false;
+    m_bridge.onReadRequest.Remove(m_readRequest);
+    m_bridge.onReadResult.Remove(m_readResult);
+    m_bridge.onWriteRequest.Remove(m_writeRequest);
+    m_bridge.onWriteResult.Remove(m_writeResult);
+    UnsubscribeOwn();
+}
+
+void IOPanel::CountResult(Transfer, bool)
+{
+}
+
+void IOPanel::OnReadRequest(wxNCEvent& event)
+{
+    if (IsOwnEvent(event))
+        Apply(m_readTimer, m_readLamp.Request());
+}
+
+void IOPanel::OnReadResult(wxNCEvent& event)
+{
+    if (!IsOwnEvent(event))
+        return;
+    const bool succeeded = event.Succeeded();
+    CountResult(Transfer::Read, succeeded);
     Apply(m_readTimer, m_readLamp.Result(succeeded));
 }
 
-void IOPanel::WriteRequest()
+void IOPanel::OnWriteRequest(wxNCEvent& event)
 {
-    Apply(m_writeTimer, m_writeLamp.Request());
+    if (IsOwnEvent(event))
+        Apply(m_writeTimer, m_writeLamp.Request());
 }
 
-void IOPanel::WriteResult(bool succeeded)
+void IOPanel::OnWriteResult(wxNCEvent& event)
 {
+    if (!IsOwnEvent(event))
+        return;
+    const bool succeeded = event.Succeeded();
+    CountResult(Transfer::Write, succeeded);
     Apply(m_writeTimer, m_writeLamp.Result(succeeded));
 }
 
@@ -348,6 +382,16 @@ void IOPanel::ShowPopup(wxMenu& menu)
         wxWindow* self = this;
         GetParent()->CallAfter([self] { self->Destroy(); });
     }
+}
+
+void IOPanel::ConfirmRemove(const wxString& question, const wxString& caption, ncerr_t (*remove)(uint16_t id),
+                            uint16_t id)
+{
+    if (wxMessageBox(question, caption, wxYES_NO | wxICON_QUESTION, this) != wxYES)
+        return;
+    const ncerr_t result = remove(id);
+    if (!ncerr_is_ok(result))
+        ShowFailure(IsDisposed() ? nullptr : this, result);
 }
 
 wxSize IOPanel::LampSize() const
@@ -450,10 +494,7 @@ NetworkPanel::NetworkPanel(wxWindow* parent, EventBridge& bridge, unsigned short
     ReadLabel();
     ShowLamps();
     SetIcon(LoadImage("network.png"));
-    m_bridge.onReadRequest.Subscribe(m_readRequest);
-    m_bridge.onReadResult.Subscribe(m_readResult);
-    m_bridge.onWriteRequest.Subscribe(m_writeRequest);
-    m_bridge.onWriteResult.Subscribe(m_writeResult);
+    SubscribeIO();
     m_bridge.onNetworkChanged.Subscribe(m_changed);
     Bind(wxEVT_RIGHT_DOWN, &NetworkPanel::OnRightDown, this);
     Bind(wxEVT_MENU, &NetworkPanel::OnMenu, this);
@@ -464,16 +505,14 @@ NetworkPanel::~NetworkPanel()
     Unsubscribe();
 }
 
-void NetworkPanel::Unsubscribe()
+void NetworkPanel::UnsubscribeOwn()
 {
-    if (!m_subscribed)
-        return;
-    m_subscribed = false;
-    m_bridge.onReadRequest.Remove(m_readRequest);
-    m_bridge.onReadResult.Remove(m_readResult);
-    m_bridge.onWriteRequest.Remove(m_writeRequest);
-    m_bridge.onWriteResult.Remove(m_writeResult);
     m_bridge.onNetworkChanged.Remove(m_changed);
+}
+
+bool NetworkPanel::IsOwnEvent(const wxNCEvent& event) const
+{
+    return event.GetNetworkId() == m_id;
 }
 
 void NetworkPanel::ReadLabel()
@@ -482,30 +521,6 @@ void NetworkPanel::ReadLabel()
         SetPanelLabel(Utf8(network_get_name(network)));
         networkmgr_drop_network(network);
     }
-}
-
-void NetworkPanel::OnReadRequest(wxNCEvent& event)
-{
-    if (event.GetNetworkId() == m_id)
-        ReadRequest();
-}
-
-void NetworkPanel::OnReadResult(wxNCEvent& event)
-{
-    if (event.GetNetworkId() == m_id)
-        ReadResult(event.Succeeded());
-}
-
-void NetworkPanel::OnWriteRequest(wxNCEvent& event)
-{
-    if (event.GetNetworkId() == m_id)
-        WriteRequest();
-}
-
-void NetworkPanel::OnWriteResult(wxNCEvent& event)
-{
-    if (event.GetNetworkId() == m_id)
-        WriteResult(event.Succeeded());
 }
 
 void NetworkPanel::OnNetworkChanged(unsigned short id)
@@ -555,14 +570,8 @@ void NetworkPanel::ShowProperties()
 
 void NetworkPanel::AskRemove()
 {
-    // The panel may be disposed while the question is open.
-    const unsigned short id = m_id;
-    if (wxMessageBox(_("Are you sure you want to remove this network?"), _("Remove network?"),
-                     wxYES_NO | wxICON_QUESTION, this) != wxYES)
-        return;
-    const ncerr_t result = networkmgr_remove_network(id);
-    if (!ncerr_is_ok(result))
-        ShowFailure(IsDisposed() ? nullptr : this, result);
+    ConfirmRemove(_("Are you sure you want to remove this network?"), _("Remove network?"),
+                  &networkmgr_remove_network, m_id);
 }
 
 // ---------------------------------------------------------------------------
@@ -573,10 +582,7 @@ DevicePanel::DevicePanel(wxWindow* parent, EventBridge& bridge, unsigned short i
 {
     ReadDevice();
     ShowLamps();
-    m_bridge.onReadRequest.Subscribe(m_readRequest);
-    m_bridge.onReadResult.Subscribe(m_readResult);
-    m_bridge.onWriteRequest.Subscribe(m_writeRequest);
-    m_bridge.onWriteResult.Subscribe(m_writeResult);
+    SubscribeIO();
     m_bridge.onDeviceChanged.Subscribe(m_changed);
     Bind(wxEVT_LEFT_UP, &DevicePanel::OnLeftUp, this);
     Bind(wxEVT_RIGHT_DOWN, &DevicePanel::OnRightDown, this);
@@ -588,16 +594,14 @@ DevicePanel::~DevicePanel()
     Unsubscribe();
 }
 
-void DevicePanel::Unsubscribe()
+void DevicePanel::UnsubscribeOwn()
 {
-    if (!m_subscribed)
-        return;
-    m_subscribed = false;
-    m_bridge.onReadRequest.Remove(m_readRequest);
-    m_bridge.onReadResult.Remove(m_readResult);
-    m_bridge.onWriteRequest.Remove(m_writeRequest);
-    m_bridge.onWriteResult.Remove(m_writeResult);
     m_bridge.onDeviceChanged.Remove(m_changed);
+}
+
+bool DevicePanel::IsOwnEvent(const wxNCEvent& event) const
+{
+    return event.GetDeviceId() == m_id;
 }
 
 void DevicePanel::ReadDevice()
@@ -625,42 +629,14 @@ void DevicePanel::UpdateDetails()
     SetDetails(DeviceDetailsText(m_hardware, m_reads, m_failedReads, m_writes, m_failedWrites));
 }
 
-void DevicePanel::OnReadRequest(wxNCEvent& event)
+void DevicePanel::CountResult(Transfer transfer, bool succeeded)
 {
-    if (event.GetDeviceId() == m_id)
-        ReadRequest();
-}
-
-void DevicePanel::OnReadResult(wxNCEvent& event)
-{
-    if (event.GetDeviceId() != m_id)
-        return;
-    const bool succeeded = event.Succeeded();
-    ++m_reads;
+    const bool read = transfer == Transfer::Read;
+    ++(read ? m_reads : m_writes);
     if (!succeeded)
-        ++m_failedReads;
+        ++(read ? m_failedReads : m_failedWrites);
     if (AreDetailsShown())
         UpdateDetails();
-    ReadResult(succeeded);
-}
-
-void DevicePanel::OnWriteRequest(wxNCEvent& event)
-{
-    if (event.GetDeviceId() == m_id)
-        WriteRequest();
-}
-
-void DevicePanel::OnWriteResult(wxNCEvent& event)
-{
-    if (event.GetDeviceId() != m_id)
-        return;
-    const bool succeeded = event.Succeeded();
-    ++m_writes;
-    if (!succeeded)
-        ++m_failedWrites;
-    if (AreDetailsShown())
-        UpdateDetails();
-    WriteResult(succeeded);
 }
 
 void DevicePanel::OnDeviceChanged(unsigned short id)
@@ -739,14 +715,8 @@ void DevicePanel::EditDevice()
 
 void DevicePanel::AskRemove()
 {
-    // The panel may be disposed while the question is open.
-    const unsigned short id = m_id;
-    if (wxMessageBox(_("Are you sure you want to remove this device?"), _("Remove device?"),
-                     wxYES_NO | wxICON_QUESTION, this) != wxYES)
-        return;
-    const ncerr_t result = devicemgr_remove_device(id);
-    if (!ncerr_is_ok(result))
-        ShowFailure(IsDisposed() ? nullptr : this, result);
+    ConfirmRemove(_("Are you sure you want to remove this device?"), _("Remove device?"), &devicemgr_remove_device,
+                  m_id);
 }
 
 // ---------------------------------------------------------------------------
@@ -758,10 +728,7 @@ ClientPanel::ClientPanel(wxWindow* parent, EventBridge& bridge, unsigned long id
     SetPanelLabel(wxString::Format(_("Client %lu"), id));
     ShowLamps();
     m_bridge.onClientChanged.Subscribe(m_clientChanged);
-    m_bridge.onReadRequest.Subscribe(m_readRequest);
-    m_bridge.onReadResult.Subscribe(m_readResult);
-    m_bridge.onWriteRequest.Subscribe(m_writeRequest);
-    m_bridge.onWriteResult.Subscribe(m_writeResult);
+    SubscribeIO();
 }
 
 ClientPanel::~ClientPanel()
@@ -769,44 +736,18 @@ ClientPanel::~ClientPanel()
     Unsubscribe();
 }
 
-void ClientPanel::Unsubscribe()
+void ClientPanel::UnsubscribeOwn()
 {
-    if (!m_subscribed)
-        return;
-    m_subscribed = false;
     m_bridge.onClientChanged.Remove(m_clientChanged);
-    m_bridge.onReadRequest.Remove(m_readRequest);
-    m_bridge.onReadResult.Remove(m_readResult);
-    m_bridge.onWriteRequest.Remove(m_writeRequest);
-    m_bridge.onWriteResult.Remove(m_writeResult);
+}
+
+bool ClientPanel::IsOwnEvent(const wxNCEvent& event) const
+{
+    return event.GetClientId() == m_id;
 }
 
 void ClientPanel::OnClientChanged(wxNCEvent& event)
 {
     if (event.GetClientId() == m_id)
         SetPanelLabel(event.HasClientText() ? event.GetClientText() : wxString());
-}
-
-void ClientPanel::OnReadRequest(wxNCEvent& event)
-{
-    if (event.GetClientId() == m_id)
-        ReadRequest();
-}
-
-void ClientPanel::OnReadResult(wxNCEvent& event)
-{
-    if (event.GetClientId() == m_id)
-        ReadResult(event.Succeeded());
-}
-
-void ClientPanel::OnWriteRequest(wxNCEvent& event)
-{
-    if (event.GetClientId() == m_id)
-        WriteRequest();
-}
-
-void ClientPanel::OnWriteResult(wxNCEvent& event)
-{
-    if (event.GetClientId() == m_id)
-        WriteResult(event.Succeeded());
 }

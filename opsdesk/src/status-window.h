@@ -5,6 +5,8 @@
 
 #include "delegate.h"
 
+#include <plexord.h>
+
 #include <wx/bitmap.h>
 #include <wx/dcmemory.h>
 #include <wx/font.h>
@@ -115,7 +117,8 @@ private:
 };
 
 // A panel with a label, an optional icon, details below the label, and a
-// read lamp and a write lamp.
+// read lamp and a write lamp that follow the reads and writes of the object
+// the panel shows.
 class IOPanel : public StatusPanel
 {
 public:
@@ -144,20 +147,35 @@ public:
     bool IsDisposed() const { return m_disposed; }
 
 protected:
+    enum class Transfer
+    {
+        Read,
+        Write
+    };
+
+    // Subscribes the lamps to the reads and writes on the bridge; called
+    // once by each subclass constructor.
+    void SubscribeIO();
     // Removes the panel's listeners from the delegates; harmless when
     // repeated. Subclasses call it in their destructors too.
-    virtual void Unsubscribe() = 0;
+    void Unsubscribe();
+    // Removes the listeners a subclass added; Unsubscribe calls it once.
+    virtual void UnsubscribeOwn() = 0;
+
+    // Whether a read or write event is about the object the panel shows.
+    virtual bool IsOwnEvent(const wxNCEvent& event) const = 0;
+    // A result of the panel's own came; called before its lamp shows it.
+    virtual void CountResult(Transfer transfer, bool succeeded);
 
     // Both lamps go from hidden to unlit.
     void ShowLamps();
 
-    void ReadRequest();
-    void ReadResult(bool succeeded);
-    void WriteRequest();
-    void WriteResult(bool succeeded);
-
     // Shows a pop-up menu; the panel outlives it even when disposed meanwhile.
     void ShowPopup(wxMenu& menu);
+    // Asks the question and, on yes, has the core remove the object; a
+    // failure is shown. The panel may be disposed while the question is open.
+    void ConfirmRemove(const wxString& question, const wxString& caption, ncerr_t (*remove)(uint16_t id),
+                       uint16_t id);
 
     void Draw(wxDC& dc) override;
     wxSize GetContentSize() override;
@@ -165,6 +183,10 @@ protected:
     EventBridge& m_bridge;
 
 private:
+    void OnReadRequest(wxNCEvent& event);
+    void OnReadResult(wxNCEvent& event);
+    void OnWriteRequest(wxNCEvent& event);
+    void OnWriteResult(wxNCEvent& event);
     void Apply(wxTimer& timer, const Lamp::Change& change);
     void OnTimer(wxTimerEvent& event);
     wxSize LampSize() const;
@@ -187,6 +209,12 @@ private:
 
     int m_popupDepth = 0;
     bool m_disposed = false;
+
+    bool m_subscribed = true;
+    Listener<IOPanel, wxNCEvent&> m_readRequest{this, &IOPanel::OnReadRequest};
+    Listener<IOPanel, wxNCEvent&> m_readResult{this, &IOPanel::OnReadResult};
+    Listener<IOPanel, wxNCEvent&> m_writeRequest{this, &IOPanel::OnWriteRequest};
+    Listener<IOPanel, wxNCEvent&> m_writeResult{this, &IOPanel::OnWriteResult};
 };
 
 class NetworkPanel : public IOPanel
@@ -205,24 +233,16 @@ public:
     void AskRemove();
 
 protected:
-    void Unsubscribe() override;
+    void UnsubscribeOwn() override;
+    bool IsOwnEvent(const wxNCEvent& event) const override;
 
 private:
     void ReadLabel();
-    void OnReadRequest(wxNCEvent& event);
-    void OnReadResult(wxNCEvent& event);
-    void OnWriteRequest(wxNCEvent& event);
-    void OnWriteResult(wxNCEvent& event);
     void OnNetworkChanged(unsigned short id);
     void OnRightDown(wxMouseEvent& event);
     void OnMenu(wxCommandEvent& event);
 
     unsigned short m_id;
-    bool m_subscribed = true;
-    Listener<NetworkPanel, wxNCEvent&> m_readRequest{this, &NetworkPanel::OnReadRequest};
-    Listener<NetworkPanel, wxNCEvent&> m_readResult{this, &NetworkPanel::OnReadResult};
-    Listener<NetworkPanel, wxNCEvent&> m_writeRequest{this, &NetworkPanel::OnWriteRequest};
-    Listener<NetworkPanel, wxNCEvent&> m_writeResult{this, &NetworkPanel::OnWriteResult};
     Listener<NetworkPanel, unsigned short> m_changed{this, &NetworkPanel::OnNetworkChanged};
 };
 
@@ -255,15 +275,13 @@ public:
     void AskRemove();
 
 protected:
-    void Unsubscribe() override;
+    void UnsubscribeOwn() override;
+    bool IsOwnEvent(const wxNCEvent& event) const override;
+    void CountResult(Transfer transfer, bool succeeded) override;
 
 private:
     void ReadDevice();
     void UpdateDetails();
-    void OnReadRequest(wxNCEvent& event);
-    void OnReadResult(wxNCEvent& event);
-    void OnWriteRequest(wxNCEvent& event);
-    void OnWriteResult(wxNCEvent& event);
     void OnDeviceChanged(unsigned short id);
     void OnLeftUp(wxMouseEvent& event);
     void OnRightDown(wxMouseEvent& event);
@@ -275,11 +293,6 @@ private:
     int m_failedReads = 0;
     int m_writes = 0;
     int m_failedWrites = 0;
-    bool m_subscribed = true;
-    Listener<DevicePanel, wxNCEvent&> m_readRequest{this, &DevicePanel::OnReadRequest};
-    Listener<DevicePanel, wxNCEvent&> m_readResult{this, &DevicePanel::OnReadResult};
-    Listener<DevicePanel, wxNCEvent&> m_writeRequest{this, &DevicePanel::OnWriteRequest};
-    Listener<DevicePanel, wxNCEvent&> m_writeResult{this, &DevicePanel::OnWriteResult};
     Listener<DevicePanel, unsigned short> m_changed{this, &DevicePanel::OnDeviceChanged};
 };
 
@@ -292,22 +305,14 @@ public:
     unsigned long GetClientId() const { return m_id; }
 
 protected:
-    void Unsubscribe() override;
+    void UnsubscribeOwn() override;
+    bool IsOwnEvent(const wxNCEvent& event) const override;
 
 private:
     void OnClientChanged(wxNCEvent& event);
-    void OnReadRequest(wxNCEvent& event);
-    void OnReadResult(wxNCEvent& event);
-    void OnWriteRequest(wxNCEvent& event);
-    void OnWriteResult(wxNCEvent& event);
 
     unsigned long m_id;
-    bool m_subscribed = true;
     Listener<ClientPanel, wxNCEvent&> m_clientChanged{this, &ClientPanel::OnClientChanged};
-    Listener<ClientPanel, wxNCEvent&> m_readRequest{this, &ClientPanel::OnReadRequest};
-    Listener<ClientPanel, wxNCEvent&> m_readResult{this, &ClientPanel::OnReadResult};
-    Listener<ClientPanel, wxNCEvent&> m_writeRequest{this, &ClientPanel::OnWriteRequest};
-    Listener<ClientPanel, wxNCEvent&> m_writeResult{this, &ClientPanel::OnWriteResult};
 };
 
 #endif
