@@ -211,16 +211,34 @@ int BackupData::LoadMemory(const char* data, size_t size)
     return Read(reader.get());
 }
 
+int BackupData::Next(void* handle)
+{
+    const int r = xmlTextReaderRead(static_cast<xmlTextReaderPtr>(handle));
+    if (r < 0)
+        return Fail(BACKUP_PARSER_ERROR, Tr("Parser error"));
+    if (r == 0)
+        return Fail(BACKUP_UNEXPECTED_EOF, Tr("Unexpected end-of-file"));
+    return BACKUP_OK;
+}
+
+int BackupData::NextSignificant(void* handle, int* type)
+{
+    for (;;) {
+        if (const int r = Next(handle); r != BACKUP_OK)
+            return r;
+        *type = xmlTextReaderNodeType(static_cast<xmlTextReaderPtr>(handle));
+        if (!Skipped(*type))
+            return BACKUP_OK;
+    }
+}
+
 int BackupData::Read(void* handle)
 {
     xmlTextReaderPtr reader = static_cast<xmlTextReaderPtr>(handle);
     // Before the root element.
     for (;;) {
-        const int r = xmlTextReaderRead(reader);
-        if (r < 0)
-            return Fail(BACKUP_PARSER_ERROR, Tr("Parser error"));
-        if (r == 0)
-            return Fail(BACKUP_UNEXPECTED_EOF, Tr("Unexpected end-of-file"));
+        if (const int r = Next(reader); r != BACKUP_OK)
+            return r;
         if (xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT)
             continue;
         const std::string name = Name(reader);
@@ -234,14 +252,9 @@ int BackupData::Read(void* handle)
     // A self-closing root never gets its end element, which reads as a file
     // that ended early.
     for (;;) {
-        const int r = xmlTextReaderRead(reader);
-        if (r < 0)
-            return Fail(BACKUP_PARSER_ERROR, Tr("Parser error"));
-        if (r == 0)
-            return Fail(BACKUP_UNEXPECTED_EOF, Tr("Unexpected end-of-file"));
-        const int type = xmlTextReaderNodeType(reader);
-        if (Skipped(type))
-            continue;
+        int type = 0;
+        if (const int r = NextSignificant(reader, &type); r != BACKUP_OK)
+            return r;
         const std::string name = Name(reader);
         if (type == XML_READER_TYPE_ELEMENT) {
             if (name != "group")
@@ -268,14 +281,9 @@ int BackupData::ReadGroup(void* handle, BackupGroup& group)
 {
     xmlTextReaderPtr reader = static_cast<xmlTextReaderPtr>(handle);
     for (;;) {
-        const int r = xmlTextReaderRead(reader);
-        if (r < 0)
-            return Fail(BACKUP_PARSER_ERROR, Tr("Parser error"));
-        if (r == 0)
-            return Fail(BACKUP_UNEXPECTED_EOF, Tr("Unexpected end-of-file"));
-        const int type = xmlTextReaderNodeType(reader);
-        if (Skipped(type))
-            continue;
+        int type = 0;
+        if (const int r = NextSignificant(reader, &type); r != BACKUP_OK)
+            return r;
         const std::string name = Name(reader);
         if (type == XML_READER_TYPE_END_ELEMENT) {
             if (name != "group")
@@ -311,11 +319,8 @@ int BackupData::ReadGroup(void* handle, BackupGroup& group)
             // Whatever the element holds is passed over, up to its own end.
             const int depth = xmlTextReaderDepth(reader);
             for (;;) {
-                const int s = xmlTextReaderRead(reader);
-                if (s < 0)
-                    return Fail(BACKUP_PARSER_ERROR, Tr("Parser error"));
-                if (s == 0)
-                    return Fail(BACKUP_UNEXPECTED_EOF, Tr("Unexpected end-of-file"));
+                if (const int r = Next(reader); r != BACKUP_OK)
+                    return r;
                 if (xmlTextReaderNodeType(reader) == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(reader) == depth)
                     break;
             }

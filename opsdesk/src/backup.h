@@ -77,6 +77,11 @@ public:
 private:
     int Read(void* reader);
     int ReadGroup(void* reader, BackupGroup& group);
+    // Moves to the next node; BACKUP_OK, or the failure of a file that
+    // breaks off.
+    int Next(void* reader);
+    // The same past comments and white space, giving the node's type.
+    int NextSignificant(void* reader, int* type);
     int Fail(int code, const std::string& text);
 };
 
