@@ -34,4 +34,10 @@ protected:
 // windows.
 void WxTestYield();
 
+class wxDialog;
+// Shows the dialog modally and clicks its button with the id once the modal
+// loop runs; gives what ShowModal returned (wxID_ABORT when the click did not
+// end the dialog within 5 s).
+int WxTestShowModalClicking(wxDialog& dialog, int buttonId);
+
 #endif

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <wx/app.h>
+#include <wx/dialog.h>
+#include <wx/timer.h>
 #include <wx/init.h>
 #include <wx/log.h>
 
@@ -32,6 +34,25 @@ void WxTestYield()
 {
     wxTheApp->ProcessPendingEvents();
     wxTheApp->Yield(true);
+}
+
+int WxTestShowModalClicking(wxDialog& dialog, int buttonId)
+{
+    wxWindow* button = dialog.FindWindow(buttonId);
+    if (!button)
+        return wxID_NONE;
+    dialog.CallAfter([button, buttonId] {
+        wxCommandEvent click(wxEVT_BUTTON, buttonId);
+        click.SetEventObject(button);
+        button->ProcessWindowEvent(click);
+    });
+    wxTimer watchdog;
+    watchdog.Bind(wxEVT_TIMER, [&dialog](wxTimerEvent&) {
+        if (dialog.IsModal())
+            dialog.EndModal(wxID_ABORT);
+    });
+    watchdog.StartOnce(5000);
+    return dialog.ShowModal();
 }
 
 int main(int argc, char** argv)

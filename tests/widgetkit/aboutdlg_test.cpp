@@ -134,21 +134,7 @@ TEST(AboutDlg, NoticesBuildInfoAndImage)
 TEST(AboutDlg, CloseButtonEndsWithCloseId)
 {
     AboutDlg dlg(nullptr);
-    auto* close = dlg.FindWindow(wxID_CLOSE);
-    ASSERT_NE(close, nullptr);
-    dlg.CallAfter([close] {
-        wxCommandEvent click(wxEVT_BUTTON, wxID_CLOSE);
-        click.SetEventObject(close);
-        close->ProcessWindowEvent(click);
-    });
-    // Should the click not end it, the dialog ends itself with another code.
-    wxTimer watchdog;
-    watchdog.Bind(wxEVT_TIMER, [&dlg](wxTimerEvent&) {
-        if (dlg.IsModal())
-            dlg.EndModal(wxID_ABORT);
-    });
-    watchdog.StartOnce(5000);
-    EXPECT_EQ(dlg.ShowModal(), wxID_CLOSE);
+    EXPECT_EQ(WxTestShowModalClicking(dlg, wxID_CLOSE), wxID_CLOSE);
 }
 
 } // namespace

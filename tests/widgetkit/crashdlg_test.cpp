@@ -82,20 +82,7 @@ TEST(CrashReportDialog, EmptyReportKeepsTheListHidden)
 TEST(CrashReportDialog, CloseButtonEndsWithCloseId)
 {
     CrashReportDialog dlg("Plexord", "crash@example.org");
-    wxWindow* close = dlg.FindWindow(wxID_CLOSE);
-    ASSERT_NE(close, nullptr);
-    dlg.CallAfter([close] {
-        wxCommandEvent click(wxEVT_BUTTON, wxID_CLOSE);
-        click.SetEventObject(close);
-        close->ProcessWindowEvent(click);
-    });
-    wxTimer watchdog;
-    watchdog.Bind(wxEVT_TIMER, [&dlg](wxTimerEvent&) {
-        if (dlg.IsModal())
-            dlg.EndModal(wxID_ABORT);
-    });
-    watchdog.StartOnce(5000);
-    EXPECT_EQ(dlg.ShowModal(), wxID_CLOSE);
+    EXPECT_EQ(WxTestShowModalClicking(dlg, wxID_CLOSE), wxID_CLOSE);
 }
 
 TEST(CrashReportDialogDeathTest, DebugAbortsTheProcess)
