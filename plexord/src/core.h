@@ -425,7 +425,7 @@ struct CacheEntry {
 } // namespace plexord
 
 struct plexord_dev : device_t {
-    plexord::RwLock lock;
+    plexord::OwnedLock lock;
     std::mutex data; // guards the record against the core's own readers
     bool cache_enforced = false;
     int64_t max_age = 0;
@@ -465,7 +465,7 @@ public:
 struct plexord_user {
     uint16_t id = 0;
     std::string name, password, read, write;
-    plexord::RwLock lock;
+    plexord::OwnedLock lock;
     std::mutex data;
     bool in_manager = false;
 };
@@ -509,7 +509,7 @@ struct TaskCopy {
 } // namespace plexord
 
 struct plexord_task : sched_task_t {
-    plexord::RwLock lock;
+    plexord::OwnedLock lock;
     std::atomic<unsigned> timing{1}; // bumped when first or interval change
     unsigned timing_seen = 0;        // scheduler thread only
     int64_t last_slot = INT64_MIN;   // scheduler thread only

@@ -90,9 +90,8 @@ device_t *DeviceManager::fetch(uint16_t id, int mode, int wait_ms)
 void DeviceManager::drop(device_t *pub)
 {
     auto *d = static_cast<plexord_dev *>(pub);
-    if (!d)
-        return;
-    d->lock.release();
+    if (!d || !d->lock.release())
+        return; // not held by this thread: dropped twice
     bool in;
     {
         std::lock_guard lk(m_);

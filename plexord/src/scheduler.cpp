@@ -446,6 +446,8 @@ PLEXORD_API void scheduler_drop_task(scheduler_t *sched, sched_task_t *t)
     if (!t)
         return;
     plexord_task *p = task(t);
+    if (!p->lock.held())
+        return; // dropped twice, or never fetched by this thread
     // Direct edits of the condition are not seen by a setter.
     if (p->lock.exclusive())
         changed(p);

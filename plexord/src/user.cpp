@@ -75,7 +75,7 @@ user_t *UserManager::fetch(uint16_t id, int mode, int wait_ms)
 void UserManager::drop(user_t *u)
 {
     if (u)
-        u->lock.release();
+        u->lock.release(); // refused when this thread holds none
 }
 
 } // namespace plexord

@@ -1,5 +1,6 @@
 #include "util.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <vector>
@@ -48,6 +49,58 @@ bool RwLock::free() const
 {
     std::lock_guard lk(m_);
     return !writer_ && readers_ == 0;
+}
+
+bool OwnedLock::note_hold()
+{
+    try {
+        std::lock_guard lk(m_);
+        auto me = std::this_thread::get_id();
+        for (auto &[id, n] : holds_)
+            if (id == me) {
+                ++n;
+                return true;
+            }
+        holds_.emplace_back(me, 1);
+        return true;
+    } catch (...) {
+        lock_.release(); // a hold nobody knows of could never be dropped
+        return false;
+    }
+}
+
+bool OwnedLock::lock_shared_for(int ms)
+{
+    return lock_.lock_shared_for(ms) && note_hold();
+}
+
+bool OwnedLock::lock_for(int ms)
+{
+    return lock_.lock_for(ms) && note_hold();
+}
+
+bool OwnedLock::release()
+{
+    {
+        std::lock_guard lk(m_);
+        auto me = std::this_thread::get_id();
+        auto it = std::find_if(holds_.begin(), holds_.end(), [&](const auto &h) { return h.first == me; });
+        if (it == holds_.end())
+            return false;
+        if (--it->second == 0)
+            holds_.erase(it);
+    }
+    // This thread's hold is the writer's when there is one: nobody else can
+    // hold the lock beside an exclusive holder.
+    lock_.release();
+    return true;
+}
+
+bool OwnedLock::held() const
+{
+    std::lock_guard lk(m_);
+    auto me = std::this_thread::get_id();
+    return std::any_of(holds_.begin(), holds_.end(), [&](const auto &h) { return h.first == me; });
 }
 
 void set_cstr(char *&field, const char *s, bool allow_null)

@@ -10,6 +10,9 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace plexord {
 
@@ -30,6 +33,27 @@ private:
     std::condition_variable cv_;
     int readers_ = 0;
     bool writer_ = false;
+};
+
+// The lock of records that fetch hands out by pointer (devices, users,
+// tasks): every fetch returns the same pointer, so only the thread tells one
+// holder from another. A release from a thread that holds nothing, such as a
+// handle dropped twice, is refused instead of freeing someone else's hold.
+class OwnedLock {
+public:
+    bool lock_shared_for(int ms);
+    bool lock_for(int ms);
+    // Releases one hold of the calling thread; false when it has none.
+    bool release();
+    bool held() const; // by the calling thread
+    bool exclusive() const { return lock_.exclusive(); }
+    bool free() const { return lock_.free(); }
+
+private:
+    bool note_hold();
+    RwLock lock_;
+    mutable std::mutex m_;
+    std::vector<std::pair<std::thread::id, int>> holds_; // thread, holds taken
 };
 
 // Replaces a malloc'd text with a copy of s (null stays null when allow_null).

@@ -1,4 +1,6 @@
 // Managers: fetch and drop, ids, iteration; devices, hardware, users.
+#include <deque>
+#include <functional>
 #include <future>
 
 #include <gtest/gtest.h>
@@ -71,6 +73,108 @@ TEST_F(PlexordObjects, SharedFetchesOverlap)
     device_t *w = devicemgr_fetch_device(id, 1);
     EXPECT_NE(w, nullptr);
     devicemgr_drop_device(w);
+}
+
+namespace {
+
+// A thread of its own that runs what it is given, one call at a time: a
+// holder of handles, told apart from other holders by its thread.
+class Holder {
+public:
+    Holder() : th_([this] { loop(); }) {}
+    ~Holder()
+    {
+        run([this] { stop_ = true; });
+        th_.join();
+    }
+    template <typename F> auto run(F f) -> decltype(f())
+    {
+        std::packaged_task<decltype(f())()> task(std::move(f));
+        auto result = task.get_future();
+        {
+            std::lock_guard lk(m_);
+            jobs_.emplace_back([&task] { task(); });
+        }
+        cv_.notify_one();
+        return result.get();
+    }
+
+private:
+    void loop()
+    {
+        while (!stop_) {
+            std::unique_lock lk(m_);
+            cv_.wait(lk, [&] { return !jobs_.empty(); });
+            auto job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lk.unlock();
+            job();
+        }
+    }
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<std::function<void()>> jobs_;
+    bool stop_ = false;
+    std::thread th_;
+};
+
+struct Kind {
+    const char *name;
+    std::function<void *(int mode)> fetch;
+    std::function<void(void *)> drop;
+};
+
+// A drops its shared handle twice while C holds the object too, and once
+// more while B holds it exclusively: neither C's nor B's hold is lost.
+void check_double_drop(const Kind &k)
+{
+    SCOPED_TRACE(k.name);
+    Holder b, c;
+    void *a = k.fetch(0);
+    void *held = c.run([&] { return k.fetch(0); });
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(held, nullptr);
+    k.drop(a);
+    k.drop(a);
+    EXPECT_EQ(b.run([&] { return k.fetch(1); }), nullptr) << "C's shared hold was released";
+    c.run([&] { k.drop(held); });
+
+    void *w = b.run([&] { return k.fetch(1); });
+    ASSERT_NE(w, nullptr);
+    k.drop(a);
+    EXPECT_EQ(c.run([&] { return k.fetch(0); }), nullptr) << "B's exclusive hold was released";
+    b.run([&] { k.drop(w); });
+    void *again = c.run([&] { return k.fetch(1); });
+    EXPECT_NE(again, nullptr);
+    c.run([&] { k.drop(again); });
+}
+
+} // namespace
+
+TEST_F(PlexordObjects, HandleDroppedTwiceKeepsOtherHoldersLocks)
+{
+    uint16_t dev = add_device(net, "D", "d");
+    user_t *u = user_new();
+    ASSERT_TRUE(ok(usermanager_add_user(u)));
+    uint16_t user = user_get_id(u);
+    sched_task_t *t = scheduler_task_new(SCHED_TASK_FIXED);
+    ASSERT_TRUE(ok(scheduler_add_task(g_sched, t, 0)));
+    int task = t->id;
+
+    const Kind kinds[] = {
+        {"device", [&](int m) -> void * { return devicemgr_fetch_device(dev, m); },
+         [](void *h) { devicemgr_drop_device(static_cast<device_t *>(h)); }},
+        {"user", [&](int m) -> void * { return usermanager_fetch_user(user, m); },
+         [](void *h) { usermanager_drop_user(static_cast<user_t *>(h)); }},
+        {"task", [&](int m) -> void * { return scheduler_fetch_task(g_sched, task, m); },
+         [](void *h) { scheduler_drop_task(g_sched, static_cast<sched_task_t *>(h)); }},
+    };
+    // The kinds run side by side: each refused fetch waits out the lock time-out.
+    std::vector<std::future<void>> runs;
+    for (const Kind &k : kinds)
+        runs.push_back(std::async(std::launch::async, [&k] { check_double_drop(k); }));
+    for (auto &r : runs)
+        r.get();
 }
 
 TEST_F(PlexordObjects, NetworkFetchWaitsForARemovalThenGivesNull)
