@@ -63,12 +63,30 @@ std::unique_ptr<modbus_query> take_record(modbus *m)
     return q;
 }
 
+modbus_query *find_in(const QueryList &list, uint32_t link, uint32_t unit, int kind, uint16_t address)
+{
+    for (const auto &entry : list) {
+        const modbus_query &q = *entry;
+        if (q.kind == kind && same_node(q, link, unit) && address >= q.first &&
+            static_cast<long>(address) < static_cast<long>(q.first) + q.quantity)
+            return entry.get();
+    }
+    return nullptr;
+}
+
 // The query of this direction that covers or takes the address (growing it
 // when it may), or a new one at the front of the list.
 modbus_query *queue_item(modbus *m, bool write, uint32_t link, uint32_t unit, int kind, uint16_t address)
 {
     QueryList &list = write ? m->writes : m->reads;
     const long a = address;
+    // A write whose address some query already holds goes into that query,
+    // even when a newer one could grow over it: write queries never overlap,
+    // so the last value queued is the one the device ends with, whatever
+    // the order of the flush.
+    if (write)
+        if (modbus_query *q = find_in(list, link, unit, kind, address))
+            return q;
     for (auto &entry : list) {
         modbus_query &q = *entry;
         if (q.kind != kind || !same_node(q, link, unit))
@@ -141,17 +159,6 @@ uint16_t get_register(const modbus_query &q, std::size_t index)
     uint16_t value = 0;
     std::memcpy(&value, q.buffer.data() + 2 * index, sizeof value);
     return value;
-}
-
-modbus_query *find_in(const QueryList &list, uint32_t link, uint32_t unit, int kind, uint16_t address)
-{
-    for (const auto &entry : list) {
-        const modbus_query &q = *entry;
-        if (q.kind == kind && same_node(q, link, unit) && address >= q.first &&
-            static_cast<long>(address) < static_cast<long>(q.first) + q.quantity)
-            return entry.get();
-    }
-    return nullptr;
 }
 
 modbus_query *find_query(modbus *m, uint32_t link, uint32_t unit, int kind, uint16_t address)

@@ -52,16 +52,22 @@ int skip_body(uxsocket_t *socket, std::size_t count, int timeout_ms, int &status
     return static_cast<int>(done);
 }
 
-// Reads one response frame; on 0 the message is in tcp->message.
+// Reads one response frame; on 0 the message is in tcp->message. A frame
+// cut short (by the time-out or the peer) closes the connection: its rest
+// would otherwise be read as the start of the next answer.
 int read_response(modbus_tcp *tcp, uint16_t transaction, uint8_t unit, int timeout_ms, std::size_t &message_length,
                   cl_stats_t *stats)
 {
+    auto cut = [tcp](int status) {
+        uxsocket_close(&tcp->socket);
+        return status;
+    };
     unsigned char header[mb::mbap_header_size];
     int r = uxsocket_recv(&tcp->socket, header, sizeof header, timeout_ms, nullptr);
     if (r < 0)
         return receive_status(r);
     if (r != static_cast<int>(sizeof header))
-        return BUSLINK_E_SHORT_RESPONSE;
+        return cut(BUSLINK_E_SHORT_RESPONSE);
 
     const mb::MbapHeader h = mb::mbap_parse_header(header);
     const std::size_t announced = h.body_length();
@@ -70,7 +76,7 @@ int read_response(modbus_tcp *tcp, uint16_t transaction, uint8_t unit, int timeo
     if (kept > 0) {
         r = uxsocket_recv(&tcp->socket, tcp->message, static_cast<int>(kept), timeout_ms, nullptr);
         if (r < 0)
-            return receive_status(r);
+            return cut(receive_status(r));
         received = static_cast<std::size_t>(r);
     }
     int status = 0;
@@ -79,7 +85,9 @@ int read_response(modbus_tcp *tcp, uint16_t transaction, uint8_t unit, int timeo
     cl_stats_register_incoming_c2(stats, sizeof header, header, static_cast<unsigned>(std::min(received, kept)),
                                   tcp->message);
     if (status != 0)
-        return status;
+        return cut(status);
+    if (received < announced)
+        return cut(BUSLINK_E_SHORT_RESPONSE);
 
     const int rc = mb::mbap_check_response(h, tcp->message, received, transaction, unit);
     if (rc == 0)

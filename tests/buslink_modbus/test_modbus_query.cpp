@@ -7,7 +7,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <mutex>
+#include <random>
 #include <string>
 
 using mbtest::Answer;
@@ -341,4 +343,60 @@ TEST_F(modbus_engine, FlushReportsTheLastFailureAndTriesEveryQuery)
     EXPECT_EQ(value, 11);
     EXPECT_EQ(modbus_result_holding_register(m_, 0, 1, 5, &value), BUSLINK_E_EX_ILLEGAL_ADDRESS);
     EXPECT_EQ(modbus_result_holding_register(m_, 0, 9, 1, &value), BUSLINK_E_NO_RESPONSE);
+}
+
+TEST_F(modbus_engine, TheLastValueQueuedForAnAddressIsTheOneTheDeviceEndsWith)
+{
+    for (unsigned a = 0; a < 24; ++a) {
+        bank_.holding[a] = 0;
+        bank_.coils[a] = false;
+    }
+    connect();
+
+    // Register 12 = 111, 11 = 222, 12 = 333: the query grown downward from
+    // 11 must not carry 12 past the older query that holds it.
+    modbus_query_write_holding_register(m_, 0, 1, 12, 111);
+    modbus_query_write_holding_register(m_, 0, 1, 11, 222);
+    modbus_query_write_holding_register(m_, 0, 1, 12, 333);
+    EXPECT_EQ(modbus_query_flush(m_, nullptr), 0);
+    EXPECT_EQ(bank_.holding[11], 222);
+    EXPECT_EQ(bank_.holding[12], 333);
+    modbus_query_reset(m_);
+
+    // Random rounds of 16-bit, 32-bit (two registers) and coil writes in
+    // any order; every address must end with its last value.
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 15; ++round) {
+        SCOPED_TRACE(round);
+        std::map<unsigned, uint16_t> registers;
+        std::map<unsigned, bool> coils;
+        const int writes = 2 + static_cast<int>(random() % 10);
+        for (int i = 0; i < writes; ++i) {
+            const auto a = static_cast<unsigned short>(random() % 20);
+            const auto value = static_cast<uint16_t>(random());
+            switch (random() % 3) {
+            case 0:
+                modbus_query_write_holding_register(m_, 0, 1, a, value);
+                registers[a] = value;
+                break;
+            case 1:
+                modbus_query_write_holding_register(m_, 0, 1, a, value);
+                modbus_query_write_holding_register(m_, 0, 1, static_cast<unsigned short>(a + 1),
+                                                    static_cast<uint16_t>(~value));
+                registers[a] = value;
+                registers[a + 1] = static_cast<uint16_t>(~value);
+                break;
+            default:
+                modbus_query_write_coil(m_, 0, 1, a, value & 1);
+                coils[a] = value & 1;
+                break;
+            }
+        }
+        ASSERT_EQ(modbus_query_flush(m_, nullptr), 0);
+        for (const auto &[a, v] : registers)
+            EXPECT_EQ(bank_.holding[a], v) << "register " << a;
+        for (const auto &[a, on] : coils)
+            EXPECT_EQ(bank_.coils[a], on) << "coil " << a;
+        modbus_query_reset(m_);
+    }
 }

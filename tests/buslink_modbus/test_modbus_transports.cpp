@@ -223,6 +223,9 @@ TEST(modbus_tcp, BadAnswersGiveTheirStatusAndTheNextRequestWorks)
         int status;
         const char *printed_next; // on the following, good request
         const char *printed = "";
+        // A frame cut short leaves the connection out of step: it is closed
+        // and the next request needs a new one.
+        bool closes = false;
     };
     const Case cases[] = {
         {"silence", [](uint16_t) { return Answer{}; }, BUSLINK_E_NO_RESPONSE, ""},
@@ -232,10 +235,25 @@ TEST(modbus_tcp, BadAnswersGiveTheirStatusAndTheNextRequestWorks)
          BUSLINK_E_UNEXPECTED_NODE, ""},
         {"header without its message",
          [&](uint16_t t) { return Answer{{0, frame(t, 0, 1, read_reg0).substr(0, 7)}}; },
-         BUSLINK_E_NO_RESPONSE, ""},
+         BUSLINK_E_NO_RESPONSE, "", "", true},
         {"half a header",
          [&](uint16_t t) { return Answer{{0, frame(t, 0, 1, read_reg0).substr(0, 5)}}; },
-         BUSLINK_E_SHORT_RESPONSE, ""},
+         BUSLINK_E_SHORT_RESPONSE, "", "", true},
+        {"message cut by the time-out, its rest late",
+         [&](uint16_t t) {
+             const Bytes f = frame(t, 0, 1, read_reg0);
+             return Answer{{0, f.substr(0, 9)}, {300, f.substr(9)}};
+         },
+         BUSLINK_E_SHORT_RESPONSE, "", "", true},
+        {"header cut by the time-out, its rest late",
+         [&](uint16_t t) {
+             const Bytes f = frame(t, 0, 1, read_reg0);
+             return Answer{{0, f.substr(0, 3)}, {300, f.substr(3)}};
+         },
+         BUSLINK_E_SHORT_RESPONSE, "", "", true},
+        {"overlong message cut short",
+         [&](uint16_t t) { return Answer{{0, frame(t, 0, 1, Bytes(1000, '\x03')).substr(0, 600)}}; },
+         BUSLINK_E_SHORT_RESPONSE, "", "", true},
         {"exception", [&](uint16_t t) { return Answer{{0, frame(t, 0, 1, "\x83\x02")}}; },
          BUSLINK_E_EX_ILLEGAL_ADDRESS, ""},
         {"message too long to keep",
@@ -265,12 +283,18 @@ TEST(modbus_tcp, BadAnswersGiveTheirStatusAndTheNextRequestWorks)
         testing::internal::CaptureStdout();
         EXPECT_EQ(poll_register(mbtest::base(tcp)), c.status);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+        EXPECT_EQ(modbus_tcp_is_connected(tcp) == 0, c.closes);
+        if (c.closes) {
+            EXPECT_EQ(poll_register(mbtest::base(tcp)), BUSLINK_E_NO_CONNECTION);
+            ASSERT_EQ(modbus_tcp_connect(tcp, "127.0.0.1", slave.port(), 1000), 0);
+        }
         // A late answer reaches the stream ahead of the next one, whenever it comes.
         testing::internal::CaptureStdout();
         unsigned short value = 0;
         EXPECT_EQ(poll_register(mbtest::base(tcp), &value), 0);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed_next);
         EXPECT_EQ(value, 42);
+        EXPECT_EQ(slave.connections(), c.closes ? 2 : 1);
         modbus_tcp_delete(tcp);
     }
 }
