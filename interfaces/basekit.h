@@ -65,6 +65,13 @@ BASEKIT_API void inifile_set_case_sensitive(inifile_t *h, int flag);
 BASEKIT_API int inifile_open(inifile_t *h, const char *path, uxerror_t **err);
 /* Atomic: a temporary file in the same folder, flushed, then renamed. */
 BASEKIT_API int inifile_save(inifile_t *h, const char *path, uxerror_t **err);
+/* As inifile_save, but the file gets exactly the permissions in mode (such as
+ * 0600 for a file that holds secrets), whatever the umask and the old file's. */
+BASEKIT_API int inifile_save_mode(inifile_t *h, const char *path, unsigned mode, uxerror_t **err);
+/* Copies a file byte for byte as inifile_save_mode writes (atomic, exactly
+ * mode), e.g. to keep a file that does not parse. Region of a failure: the
+ * file that could not be read or written. */
+BASEKIT_API int ux_file_copy_atomic(const char *from, const char *to, unsigned mode, uxerror_t **err);
 /* As inifile_open on text in memory; name stands for the path in error regions. */
 BASEKIT_API int inifile_open_buffer(inifile_t *h, const char *data, size_t size, const char *name,
                                     uxerror_t **err);

@@ -345,8 +345,9 @@ bool write_all(int fd, const std::string &text)
 }
 
 // Writes beside the target and renames over it, so that a failed or
-// interrupted save leaves the old file whole.
-bool save_atomic(const std::string &path, const std::string &text, uxerror_t **err)
+// interrupted save leaves the old file whole. mode < 0: a new file as the
+// umask gives it, an existing one keeps its permissions; else exactly mode.
+bool save_atomic(const std::string &path, const std::string &text, int mode, uxerror_t **err)
 {
     if (path.empty()) {
         basekit::set_system_error(err, path, ENOENT);
@@ -378,7 +379,8 @@ bool save_atomic(const std::string &path, const std::string &text, uxerror_t **e
         auto ticks = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
         tmp = dir + "/." + base + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" +
               std::to_string(ticks % 100000);
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Never more than mode, not even for the moment before the fchmod.
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode < 0 ? 0666 : mode & 0777);
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -393,8 +395,12 @@ bool save_atomic(const std::string &path, const std::string &text, uxerror_t **e
         basekit::set_system_error(err, path, e);
         return false;
     };
-    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    if (mode >= 0) {
+        if (fchmod(fd, static_cast<mode_t>(mode & 07777)) != 0)
+            return fail(errno); // the file must not end up more open than asked
+    } else if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         (void)fchmod(fd, st.st_mode & 07777); // keep the old file's permissions
+    }
     if (!write_all(fd, text) || fsync(fd) != 0)
         return fail(errno);
     int rc = ::close(fd);
@@ -487,6 +493,21 @@ struct inifile {
     Data d;
 };
 
+namespace {
+
+int save_with_mode(inifile_t *h, const char *path, int mode, uxerror_t **err)
+{
+    if (!h || !path) {
+        basekit::set_system_error(err, path ? path : "", EINVAL);
+        return -1;
+    }
+    uxerror_t *record = nullptr;
+    bool ok = guarded<bool>(false, [&] { return save_atomic(path, serialise(h->d), mode, &record); });
+    return finish(ok ? 0 : -1, record, path, err);
+}
+
+} // namespace
+
 extern "C" {
 
 inifile_t *inifile_new(void)
@@ -570,13 +591,28 @@ char *inifile_save_buffer(const inifile_t *h, size_t *size)
 
 int inifile_save(inifile_t *h, const char *path, uxerror_t **err)
 {
-    if (!h || !path) {
-        basekit::set_system_error(err, path ? path : "", EINVAL);
+    return save_with_mode(h, path, -1, err);
+}
+
+int inifile_save_mode(inifile_t *h, const char *path, unsigned mode, uxerror_t **err)
+{
+    return save_with_mode(h, path, static_cast<int>(mode & 07777), err);
+}
+
+int ux_file_copy_atomic(const char *from, const char *to, unsigned mode, uxerror_t **err)
+{
+    if (!from || !to) {
+        basekit::set_system_error(err, to ? to : "", EINVAL);
         return -1;
     }
     uxerror_t *record = nullptr;
-    bool ok = guarded<bool>(false, [&] { return save_atomic(path, serialise(h->d), &record); });
-    return finish(ok ? 0 : -1, record, path, err);
+    int rc = guarded<int>(-1, [&] {
+        std::string text;
+        if (!read_file(from, text, &record))
+            return -1;
+        return save_atomic(to, text, static_cast<int>(mode & 07777), &record) ? 0 : -1;
+    });
+    return finish(rc, record, to, err);
 }
 
 long inifile_read_long(const inifile_t *h, const char *section, const char *key, long def)

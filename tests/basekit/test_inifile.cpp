@@ -18,6 +18,7 @@
 #include <locale.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "basekit.h"
@@ -323,6 +324,56 @@ TEST_F(BasekitIni, FailedSavesLeaveTheOldFileWholeAndNoTemporaryFile)
     EXPECT_EQ(fs::status(p).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_NE(slurp(p).find(big), std::string::npos);
     EXPECT_EQ(entries(), 2u);
+}
+
+TEST_F(BasekitIni, SaveWithModeAndAtomicCopyGiveExactlyTheMode)
+{
+    const auto owner = fs::perms::owner_read | fs::perms::owner_write;
+    struct NoUmask { // the mode holds whatever the umask
+        mode_t old = umask(0);
+        ~NoUmask() { umask(old); }
+    };
+    auto no_umask = std::make_unique<NoUmask>();
+    inifile_write_long(h.get(), "s", "k", 1);
+
+    std::string fresh = (dir / "new.ini").string();
+    ASSERT_EQ(inifile_save_mode(h.get(), fresh.c_str(), 0600, nullptr), 0);
+    EXPECT_EQ(fs::status(fresh).permissions(), owner);
+    std::string open_file = file("open.ini", "[old]\n");
+    fs::permissions(open_file, fs::perms::all);
+    ASSERT_EQ(inifile_save_mode(h.get(), open_file.c_str(), 0600, nullptr), 0);
+    EXPECT_EQ(fs::status(open_file).permissions(), owner);
+    EXPECT_EQ(slurp(open_file), text(h.get()));
+
+    // A copy is byte for byte, also of what does not parse, and replaces
+    // a readable old copy.
+    const std::string raw("[broken\n\0\xff k=v\r\n", 15);
+    std::string src = file("src.ini", raw);
+    std::string dst = file("src.ini.bak", "old copy");
+    fs::permissions(dst, fs::perms::all);
+    ASSERT_EQ(ux_file_copy_atomic(src.c_str(), dst.c_str(), 0600, nullptr), 0);
+    no_umask.reset();
+    EXPECT_EQ(slurp(dst), raw);
+    EXPECT_EQ(fs::status(dst).permissions(), owner);
+    EXPECT_EQ(entries(), 4u);
+
+    // Failures name the file and leave everything as it was.
+    fs::create_directory(dir / "sub");
+    uxerror_t *e = nullptr;
+    std::string sub = (dir / "sub").string();
+    EXPECT_NE(ux_file_copy_atomic(src.c_str(), sub.c_str(), 0600, &e), 0);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(uxerror_region(e), sub);
+    uxerror_free(e);
+    e = nullptr;
+    std::string missing = (dir / "missing.ini").string();
+    EXPECT_NE(ux_file_copy_atomic(missing.c_str(), dst.c_str(), 0600, &e), 0);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(uxerror_region(e), missing);
+    uxerror_free(e);
+    EXPECT_EQ(slurp(dst), raw);
+    EXPECT_TRUE(fs::is_empty(dir / "sub"));
+    EXPECT_EQ(entries(), 5u);
 }
 
 // Makes the folder refuse new files, also for root (immutable flag).
