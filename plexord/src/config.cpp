@@ -14,6 +14,9 @@ namespace plexord {
 
 namespace {
 
+// The file holds password hashes: its owner's alone, as is its copy.
+constexpr unsigned kSecretMode = 0600;
+
 using IniPtr = std::unique_ptr<inifile_t, void (*)(inifile_t *)>;
 
 IniPtr new_ini()
@@ -205,7 +208,7 @@ public:
         }
         u->name = text(s, "name");
         u->password = text(s, "password");
-        if (!u->password.empty() && u->password[0] != '$') {
+        if (!u->password.empty() && !is_password_hash(u->password)) {
             // Never keep a clear password: hash what an editor wrote there.
             problem(s, "password", "password of user \"" + u->name + "\" was not hashed; it is hashed now", false);
             u->password = hash_password(u->password, c_.flags & PLEXORD_INIT_FAST_HASH);
@@ -581,17 +584,25 @@ ncerr_t save_config(Core &c)
 
     if (c.keep_file) {
         // The operator changed a configuration loaded from a file with
-        // errors: what could not be read survives beside the new file.
+        // errors: what could not be read survives beside the new file, or
+        // the file is not replaced at all.
         std::error_code ec;
         std::string bak = c.config_path + ".bak";
-        fs::copy_file(c.config_path, bak, fs::copy_options::overwrite_existing, ec);
-        if (ec)
-            log_line(" ! Cannot keep a copy of " + c.config_path + ": " + ec.message());
-        else
+        bool gone = !fs::exists(c.config_path, ec) && !ec; // nothing left to keep
+        uxerror_t *err = nullptr;
+        if (!gone && ux_file_copy_atomic(c.config_path.c_str(), bak.c_str(), kSecretMode, &err) != 0) {
+            std::string where = err ? uxerror_region(err) : bak;
+            std::string what = err ? uxerror_message(err) : "copy failed";
+            uxerror_free(err);
+            log_line(" ! " + c.config_path + " not saved: it has errors and cannot be kept as " + bak + " (" +
+                     where + ": " + what + ")");
+            return fail(NCERR_IO);
+        }
+        if (!gone)
             log_line(" * The configuration with errors was kept as " + bak);
     }
     uxerror_t *err = nullptr;
-    if (inifile_save(h, c.config_path.c_str(), &err) != 0) {
+    if (inifile_save_mode(h, c.config_path.c_str(), kSecretMode, &err) != 0) {
         std::string what = err ? uxerror_message(err) : "write failed";
         uxerror_free(err);
         log_line(" ! Cannot save the configuration to " + c.config_path + ": " + what);

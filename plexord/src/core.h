@@ -482,6 +482,8 @@ public:
 };
 
 std::string hash_password(const std::string &clear, bool fast);
+// A hash libsodium can verify; any other text is a clear password.
+bool is_password_hash(const std::string &text);
 
 // ---- scheduler --------------------------------------------------------------
 

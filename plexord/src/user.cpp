@@ -17,6 +17,22 @@ std::string hash_password(const std::string &clear, bool fast)
     return out;
 }
 
+bool is_password_hash(const std::string &text)
+{
+    auto starts = [&](const char *prefix) { return text.rfind(prefix, 0) == 0; };
+    if (!starts(crypto_pwhash_STRPREFIX) && !starts(crypto_pwhash_argon2id_STRPREFIX) &&
+        !starts(crypto_pwhash_argon2i_STRPREFIX))
+        return false;
+    // libsodium reads a whole buffer of STRBYTES, and no hash is longer.
+    char buf[crypto_pwhash_STRBYTES] = {};
+    if (text.size() >= sizeof buf)
+        return false;
+    text.copy(buf, text.size());
+    // -1: not a hash it can read; 0 or 1 (other parameters) are hashes.
+    return crypto_pwhash_str_needs_rehash(buf, crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != -1;
+}
+
 user_t *UserManager::create(uint16_t want_id)
 {
     std::lock_guard lk(m_);

@@ -1,8 +1,10 @@
 // The configuration file: round trips, failures, the demo plant.
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -300,15 +302,129 @@ TEST(PlexordConfig, UnavailableNetworkTypeIsKeptInTheFile)
 
 TEST(PlexordConfig, HandEditedClearPasswordIsHashed)
 {
+    // Hashes of "pw-i" and "pw-id" as libsodium writes them.
+    const std::string argon2i = "$argon2i$v=19$m=8,t=3,p=1$oZTqVbuhUgkckaKQheQDrw$"
+                                "Z15gLbRCcyD6c81UBfGGWHhn1dQ0YsucNY5VZCuvYOI";
+    const std::string argon2id = "$argon2id$v=19$m=8,t=1,p=1$mHu0aaG7evZ2EE4+M6YcBA$"
+                                 "YRT//p9L96y4CmMvt4rIoSUkzBljopQeRLdumTv9Z0Y";
+    struct Case {
+        std::string stored, password;
+        bool kept;
+    };
+    // Only what libsodium reads as a hash is one; the rest is a clear password.
+    const Case cases[] = {
+        {"hunter2", "hunter2", false},
+        {"$ecret pass", "$ecret pass", false},
+        {"$2y$10$abcdefghijklmnopqrstuuN3cPqv6dbLHwmCq0eyeZ2WgKe6Kz5.W", "", false},
+        {"$argon2id$v=19$m=8,t=1,p=1$mHu0aaG7evZ2EE4+M6YcBA", "", false},
+        {"$argon2id$v=19$m=65536,t=2,p=1$c29tZXNhbHQ$bogus!", "", false},
+        {argon2i, "pw-i", true},
+        {argon2id, "pw-id", true},
+    };
     TempDir dir;
-    write_file(dir.file("plexord.ini"), "[user.2]\nname=bob\npassword=hunter2\nread=*\nwrite=\n");
+    std::string ini;
+    for (size_t i = 0; i < std::size(cases); ++i)
+        ini += "[user." + std::to_string(i + 1) + "]\nname=u" + std::to_string(i) + "\npassword=" + cases[i].stored +
+               "\nread=*\n";
+    write_file(dir.file("plexord.ini"), ini);
     {
         Session s(dir.path());
-        user_t *u = usermanager_fetch_user(2, 0);
-        ASSERT_NE(u, nullptr);
-        EXPECT_TRUE(user_check_password(u, "hunter2"));
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            const Case &c = cases[i];
+            SCOPED_TRACE(c.stored);
+            user_t *u = usermanager_fetch_user(static_cast<uint16_t>(i + 1), 1);
+            ASSERT_NE(u, nullptr);
+            const std::string &clear = c.password.empty() ? c.stored : c.password;
+            EXPECT_TRUE(user_check_password(u, clear.c_str()));
+            EXPECT_EQ(user_get_password(u) == c.stored, c.kept);
+            // The edit dialog hands the stored text back unchanged...
+            std::string stored = user_get_password(u);
+            EXPECT_TRUE(ok(user_set_password(u, stored.c_str())));
+            EXPECT_EQ(user_get_password(u), stored);
+            usermanager_drop_user(u);
+        }
+        // ...while a new one that starts with "$" is hashed.
+        user_t *u = usermanager_fetch_user(1, 1);
+        EXPECT_TRUE(ok(user_set_password(u, argon2i.c_str())));
+        EXPECT_NE(user_get_password(u), argon2i);
+        EXPECT_TRUE(user_check_password(u, argon2i.c_str()));
         usermanager_drop_user(u);
         s.finish();
     }
-    EXPECT_EQ(read_file(dir.file("plexord.ini")).find("hunter2"), std::string::npos);
+    std::string file = read_file(dir.file("plexord.ini"));
+    for (const Case &c : cases)
+        EXPECT_EQ(file.find("password=" + c.stored + "\n") != std::string::npos, c.kept) << c.stored;
+}
+
+namespace {
+
+struct NoUmask { // what the configuration's mode must hold against
+    mode_t old = umask(0);
+    ~NoUmask() { umask(old); }
+};
+
+fs::perms mode_of(const std::string &path)
+{
+    return fs::status(path).permissions();
+}
+
+constexpr fs::perms kOwnerOnly = fs::perms::owner_read | fs::perms::owner_write;
+
+} // namespace
+
+TEST(PlexordConfig, MalformedFileIsNotReplacedWithoutItsCopy)
+{
+    TempDir dir;
+    const std::string bad = "[network.1]\ntype=db\nname=Kept\np.delay=fast\n\n[bogus]\nx=1\n";
+    const std::string ini = dir.file("plexord.ini"), bak = ini + ".bak";
+    write_file(ini, bad);
+    fs::create_directory(bak); // nothing can be renamed over it
+    Session s(dir.path());
+    add_device(1, "New", "n");
+    EXPECT_EQ(cls(plexord_save_config()), NCERR_IO);
+    ASSERT_TRUE(Recorder::get().wait_log("cannot be kept as"));
+    bool told = false;
+    for (const std::string &l : Recorder::get().log_lines())
+        told |= l.rfind(" ! ", 0) == 0 && l.find(".bak") != std::string::npos && l.find(strerror(EISDIR)) != std::string::npos;
+    EXPECT_TRUE(told);
+    EXPECT_EQ(read_file(ini), bad);
+    EXPECT_TRUE(plexord_config_is_dirty());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2); // no temporary file left
+    EXPECT_TRUE(fs::is_empty(bak));
+
+    fs::remove(bak);
+    EXPECT_TRUE(ok(plexord_save_config()));
+    EXPECT_EQ(read_file(bak), bad);
+    EXPECT_NE(read_file(ini).find("name=New"), std::string::npos);
+}
+
+TEST(PlexordConfig, FilesWithPasswordHashesAreTheOwnersAlone)
+{
+    NoUmask no_umask;
+    TempDir dir;
+    const std::string ini = dir.file("plexord.ini");
+    {
+        Session s(dir.path());
+        add_db_network("Plant", "sp.ini");
+        ASSERT_TRUE(ok(plexord_save_config()));
+        EXPECT_EQ(mode_of(ini), kOwnerOnly);
+        // An older, readable file is tightened by the next save, quietly.
+        fs::permissions(ini, fs::perms::all);
+        Recorder::get().clear();
+        add_device(1, "D", "d");
+        ASSERT_TRUE(ok(plexord_save_config()));
+        EXPECT_EQ(mode_of(ini), kOwnerOnly);
+        ASSERT_TRUE(Recorder::get().wait_log("Configuration saved"));
+        for (const std::string &l : Recorder::get().log_lines())
+            EXPECT_NE(l.rfind(" ! ", 0), 0u) << l;
+    }
+    // The copy of a malformed file, too.
+    write_file(ini, "[bogus]\n");
+    fs::permissions(ini, fs::perms::all);
+    Session s(dir.path());
+    add_device(1, "E", "e");
+    ASSERT_TRUE(ok(plexord_save_config()));
+    EXPECT_EQ(mode_of(ini), kOwnerOnly);
+    EXPECT_EQ(mode_of(ini + ".bak"), kOwnerOnly);
+    EXPECT_EQ(read_file(ini + ".bak"), "[bogus]\n");
 }
