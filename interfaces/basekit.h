@@ -107,6 +107,13 @@ BASEKIT_API const char *inifile_get_key_by_index(const inifile_t *h, const char 
  * connection (203/204) is closed. */
 typedef struct uxsocket {
     int fd; /* -1 when nothing is open */
+    /* -1 (set by uxsocket_init), or a descriptor of the owner's (an eventfd
+     * or a pipe) that another thread makes readable to cut this socket's
+     * waits: while it is readable, connect and send_all fail at once with
+     * ECANCELED and recv with -ECANCELED (or the count received before).
+     * The socket stays open; the thread that uses it closes it. Never
+     * closed here. */
+    int wake_fd;
 } uxsocket_t;
 
 BASEKIT_API void uxsocket_init(uxsocket_t *s);

@@ -1,5 +1,7 @@
 // TCP client sockets. The descriptor stays non-blocking; every wait is a
-// poll() bounded by the caller's time-out.
+// poll() bounded by the caller's time-out, and watches the owner's wake-up
+// descriptor beside the socket, so that another thread can cut it without
+// touching the socket itself.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -53,6 +55,25 @@ bool connection_lost(int e)
     }
 }
 
+// Waits for events on fd or for the wake-up descriptor (ignored when
+// negative); poll()'s result, with cut set when the wake-up fired.
+int wait_for(int fd, short events, int wake_fd, int timeout_ms, bool &cut)
+{
+    pollfd p[2] = {{fd, events, 0}, {wake_fd, POLLIN, 0}};
+    const int r = ::poll(p, 2, timeout_ms);
+    cut = r > 0 && (p[1].revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+    return r;
+}
+
+bool woken(const uxsocket_t *s)
+{
+    if (s->wake_fd < 0)
+        return false;
+    bool cut = false;
+    wait_for(-1, 0, s->wake_fd, 0, cut);
+    return cut;
+}
+
 void close_fd(uxsocket_t *s)
 {
     if (s->fd >= 0)
@@ -61,7 +82,7 @@ void close_fd(uxsocket_t *s)
 }
 
 // One address: non-blocking connect, then wait for writability.
-int try_connect(const addrinfo *ai, bool bounded, Clock::time_point deadline, int &fd_out)
+int try_connect(const addrinfo *ai, bool bounded, Clock::time_point deadline, int wake_fd, int &fd_out)
 {
     int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
     if (fd < 0)
@@ -76,12 +97,12 @@ int try_connect(const addrinfo *ai, bool bounded, Clock::time_point deadline, in
         return e;
     }
     for (;;) {
-        pollfd p{fd, POLLOUT, 0};
-        int r = ::poll(&p, 1, remaining_ms(bounded, deadline));
+        bool cut = false;
+        int r = wait_for(fd, POLLOUT, wake_fd, remaining_ms(bounded, deadline), cut);
         if (r < 0 && errno == EINTR)
             continue;
-        if (r <= 0) {
-            int e = r == 0 ? ETIMEDOUT : errno;
+        if (r <= 0 || cut) {
+            int e = cut ? ECANCELED : r == 0 ? ETIMEDOUT : errno;
             ::close(fd);
             return e;
         }
@@ -120,8 +141,10 @@ extern "C" {
 
 void uxsocket_init(uxsocket_t *s)
 {
-    if (s)
+    if (s) {
         s->fd = -1;
+        s->wake_fd = -1;
+    }
 }
 
 void uxsocket_close(uxsocket_t *s)
@@ -168,13 +191,17 @@ int uxsocket_connect(uxsocket_t *s, const char *host, int port, int timeout_ms, 
     auto deadline = Clock::now() + std::chrono::milliseconds(bounded ? timeout_ms : 0);
     int last = ECONNREFUSED;
     for (const addrinfo *ai = list; ai; ai = ai->ai_next) {
+        if (woken(s)) {
+            last = ECANCELED;
+            break;
+        }
         int fd = -1;
-        last = try_connect(ai, bounded, deadline, fd);
+        last = try_connect(ai, bounded, deadline, s->wake_fd, fd);
         if (last == 0) {
             s->fd = fd;
             break;
         }
-        if (bounded && Clock::now() >= deadline)
+        if (last == ECANCELED || (bounded && Clock::now() >= deadline))
             break;
     }
     ::freeaddrinfo(list);
@@ -206,6 +233,11 @@ int uxsocket_send_all(uxsocket_t *s, const void *data, int length, uxerror_t **e
         basekit::set_system_error(err, fn, EINVAL);
         return EINVAL;
     }
+    // A cut caller sends nothing more, not even a frame that fits at once.
+    if (woken(s)) {
+        basekit::set_system_error(err, fn, ECANCELED);
+        return ECANCELED;
+    }
     const char *p = static_cast<const char *>(data);
     size_t left = static_cast<size_t>(length);
     while (left > 0) {
@@ -219,10 +251,14 @@ int uxsocket_send_all(uxsocket_t *s, const void *data, int length, uxerror_t **e
         if (e == EINTR)
             continue;
         if (e == EAGAIN || e == EWOULDBLOCK) {
-            pollfd pf{s->fd, POLLOUT, 0};
-            int r = ::poll(&pf, 1, kSendStallMs);
+            bool cut = false;
+            int r = wait_for(s->fd, POLLOUT, s->wake_fd, kSendStallMs, cut);
             if (r < 0 && errno == EINTR)
                 continue;
+            if (cut) {
+                basekit::set_system_error(err, fn, ECANCELED);
+                return ECANCELED;
+            }
             if (r == 0) {
                 basekit::set_system_error(err, fn, ETIMEDOUT);
                 return kTimedOut;
@@ -275,10 +311,16 @@ int uxsocket_recv(uxsocket_t *s, void *buffer, int length, int timeout_ms, uxerr
         if (e == EINTR)
             continue;
         if (e == EAGAIN || e == EWOULDBLOCK) {
-            pollfd pf{s->fd, POLLIN, 0};
-            int r = ::poll(&pf, 1, remaining_ms(bounded, deadline));
+            bool cut = false;
+            int r = wait_for(s->fd, POLLIN, s->wake_fd, remaining_ms(bounded, deadline), cut);
             if (r < 0 && errno == EINTR)
                 continue;
+            if (cut) {
+                if (got > 0)
+                    return got;
+                basekit::set_system_error(err, fn, ECANCELED);
+                return -ECANCELED;
+            }
             if (r == 0) {
                 if (got > 0)
                     return got;
