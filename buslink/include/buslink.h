@@ -361,6 +361,13 @@ BUSLINK_API void modbus_rtu_disconnect(modbus_rtu_t *rtu);
 BUSLINK_API void modbus_rtu_delete(modbus_rtu_t *rtu);
 BUSLINK_API int modbus_rtu_get_response_timeout(const modbus_rtu_t *rtu);
 BUSLINK_API void modbus_rtu_set_response_timeout(modbus_rtu_t *rtu, int milliseconds);
+/* The one call that may come from another thread while the object is in
+ * use: cuts the wait in flight, and every later send, wait or read fails at
+ * once with BUSLINK_E_NO_CONNECTION (nothing more is written) until
+ * modbus_rtu_clear_abort. The port stays open; its user closes it. */
+BUSLINK_API void modbus_rtu_abort(modbus_rtu_t *rtu);
+/* Undoes modbus_rtu_abort; call it from the object's own thread. */
+BUSLINK_API void modbus_rtu_clear_abort(modbus_rtu_t *rtu);
 /* 0 once the frame went to the line (a failed write shows as no response);
  * 107 without a port; 301 for a message that does not fit a frame. */
 BUSLINK_API int modbus_rtu_send_frame(modbus_rtu_t *rtu, unsigned char slave, const void *message,
@@ -385,6 +392,13 @@ BUSLINK_API int modbus_tcp_connect(modbus_tcp_t *tcp, const char *host, int port
 BUSLINK_API void modbus_tcp_disconnect(modbus_tcp_t *tcp);
 BUSLINK_API int modbus_tcp_is_connected(const modbus_tcp_t *tcp);
 BUSLINK_API void modbus_tcp_set_response_timeout(modbus_tcp_t *tcp, int milliseconds);
+/* The one call that may come from another thread while the object is in
+ * use: cuts the connect or exchange in flight, and every later one fails at
+ * once with BUSLINK_E_NO_CONNECTION (nothing more is sent) until
+ * modbus_tcp_clear_abort. The socket stays open; its user closes it. */
+BUSLINK_API void modbus_tcp_abort(modbus_tcp_t *tcp);
+/* Undoes modbus_tcp_abort; call it from the object's own thread. */
+BUSLINK_API void modbus_tcp_clear_abort(modbus_tcp_t *tcp);
 /* Advances the 16-bit counter (wrapping) and returns the new value. */
 BUSLINK_API unsigned short modbus_tcp_next_transaction_id(modbus_tcp_t *tcp);
 /* Closes the socket and frees the queries and the object. */
@@ -409,6 +423,17 @@ BUSLINK_API void modbus_xbee_disconnect(modbus_xbee_t *xbee);
 BUSLINK_API void modbus_xbee_delete(modbus_xbee_t *xbee);
 BUSLINK_API int modbus_xbee_is_connected(const modbus_xbee_t *xbee);
 BUSLINK_API void modbus_xbee_use_short_addresses(modbus_xbee_t *xbee, int flag);
+/* The module's series found by the last set-up: 10 or 11 (series 1; an
+ * unknown module counts as 10), 20, 21 or 22 (series 2, which takes 64-bit
+ * addresses only); 0 before a set-up got that far. */
+BUSLINK_API int modbus_xbee_get_series(const modbus_xbee_t *xbee);
+/* The one call that may come from another thread while the object is in
+ * use: cuts the set-up or exchange in flight, and every later one fails at
+ * once with BUSLINK_E_NO_CONNECTION (nothing more is written) until
+ * modbus_xbee_clear_abort. The port stays open; its user closes it. */
+BUSLINK_API void modbus_xbee_abort(modbus_xbee_t *xbee);
+/* Undoes modbus_xbee_abort; call it from the object's own thread. */
+BUSLINK_API void modbus_xbee_clear_abort(modbus_xbee_t *xbee);
 BUSLINK_API modbus_base_t *modbus_xbee_get_base(modbus_xbee_t *xbee);
 /* Sends the message and waits for the module's transmit status. */
 BUSLINK_API int modbus_xbee_send_frame(modbus_xbee_t *xbee, uint32_t link, uint32_t unit, const void *message,

@@ -1,6 +1,7 @@
 #include "modbus_rtu.h"
 
 #include "core.h"
+#include "serial.h"
 
 #include <cstring>
 #include <new>
@@ -87,7 +88,12 @@ extern "C" {
 
 BUSLINK_API modbus_rtu_t *modbus_rtu_new(void)
 {
-    return new (std::nothrow) modbus_rtu();
+    auto *rtu = new (std::nothrow) modbus_rtu();
+    if (rtu && !rtu->wakeup.valid()) {
+        delete rtu;
+        return nullptr;
+    }
+    return rtu;
 }
 
 BUSLINK_API int modbus_rtu_connect(modbus_rtu_t *rtu, cl_serial_t *port)
@@ -97,6 +103,7 @@ BUSLINK_API int modbus_rtu_connect(modbus_rtu_t *rtu, cl_serial_t *port)
     // Handing over the port already owned must not free it.
     if (rtu->port.get() != port)
         rtu->port.reset(port);
+    buslink_serial_set_wakeup(port, rtu->wakeup.fd());
     rtu->silence_us = mb::rtu_silence_us(port->baudrate, port->databits, port->stopbits);
     return 0;
 }
@@ -110,6 +117,18 @@ BUSLINK_API void modbus_rtu_disconnect(modbus_rtu_t *rtu)
 BUSLINK_API void modbus_rtu_delete(modbus_rtu_t *rtu)
 {
     delete rtu;
+}
+
+BUSLINK_API void modbus_rtu_abort(modbus_rtu_t *rtu)
+{
+    if (rtu)
+        rtu->wakeup.fire();
+}
+
+BUSLINK_API void modbus_rtu_clear_abort(modbus_rtu_t *rtu)
+{
+    if (rtu)
+        rtu->wakeup.clear();
 }
 
 BUSLINK_API int modbus_rtu_get_response_timeout(const modbus_rtu_t *rtu)
@@ -126,7 +145,7 @@ BUSLINK_API void modbus_rtu_set_response_timeout(modbus_rtu_t *rtu, int millisec
 BUSLINK_API int modbus_rtu_send_frame(modbus_rtu_t *rtu, unsigned char slave, const void *message, unsigned length,
                                       cl_stats_t *stats)
 {
-    if (!rtu || !rtu->port)
+    if (!rtu || !rtu->port || rtu->wakeup.fired())
         return BUSLINK_E_NO_CONNECTION;
     if (length > mb::rtu_max_message || (length > 0 && !message))
         return BUSLINK_E_INVALID_PARAMETER;
@@ -149,7 +168,7 @@ BUSLINK_API int modbus_rtu_read_frame(modbus_rtu_t *rtu, unsigned char slave, vo
     if (received > 0)
         cl_stats_register_incoming(stats, static_cast<unsigned>(received), rtu->frame);
     if (rc < 0)
-        return BUSLINK_E_READ;
+        return rtu->wakeup.fired() ? BUSLINK_E_NO_CONNECTION : BUSLINK_E_READ;
 
     std::size_t message_length = 0;
     const int status = mb::rtu_check_frame(rtu->frame, received, slave, message_length);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "modbus_query.h"
+#include "platform/wakeup.h"
 
 #include <array>
 #include <cstddef>
@@ -110,6 +111,7 @@ inline int rtu_check_frame(const unsigned char *frame, std::size_t length, unsig
 struct modbus_rtu : modbus {
     modbus_rtu();
 
+    buslink::posix::Wakeup wakeup; // cuts the port's waits (modbus_rtu_abort)
     buslink::modbus::SerialPtr port;
     int response_timeout_ms = 800;
     long silence_us = 0;

@@ -3,6 +3,7 @@
 #include "core.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <new>
 
@@ -21,7 +22,8 @@ int receive_status(int result)
 {
     if (result == -socket_timed_out)
         return BUSLINK_E_NO_RESPONSE;
-    if (result == -socket_closed || result == -socket_reset)
+    // A wait cut by modbus_tcp_abort, too: the caller closes the link.
+    if (result == -socket_closed || result == -socket_reset || result == -ECANCELED)
         return BUSLINK_E_NO_CONNECTION;
     return BUSLINK_E_READ;
 }
@@ -111,6 +113,8 @@ int tcp_exchange(modbus *m, uint32_t /*link*/, uint32_t unit, std::size_t length
         uxsocket_close(&tcp->socket);
         return BUSLINK_E_NO_CONNECTION;
     }
+    if (sent == ECANCELED)
+        return BUSLINK_E_NO_CONNECTION;
     if (sent != 0)
         return BUSLINK_E_WRITE;
 
@@ -133,6 +137,7 @@ int tcp_exchange(modbus *m, uint32_t /*link*/, uint32_t unit, std::size_t length
 modbus_tcp::modbus_tcp() : modbus(MODBUS_TRANSPORT_TCP, tcp_exchange)
 {
     uxsocket_init(&socket);
+    socket.wake_fd = wakeup.fd();
 }
 
 modbus_tcp::~modbus_tcp()
@@ -144,7 +149,12 @@ extern "C" {
 
 BUSLINK_API modbus_tcp_t *modbus_tcp_new(void)
 {
-    return new (std::nothrow) modbus_tcp();
+    auto *tcp = new (std::nothrow) modbus_tcp();
+    if (tcp && !tcp->wakeup.valid()) {
+        delete tcp;
+        return nullptr;
+    }
+    return tcp;
 }
 
 BUSLINK_API int modbus_tcp_connect(modbus_tcp_t *tcp, const char *host, int port, int connect_timeout_ms)
@@ -168,6 +178,18 @@ BUSLINK_API void modbus_tcp_disconnect(modbus_tcp_t *tcp)
 BUSLINK_API int modbus_tcp_is_connected(const modbus_tcp_t *tcp)
 {
     return tcp ? uxsocket_is_connected(&tcp->socket) : 0;
+}
+
+BUSLINK_API void modbus_tcp_abort(modbus_tcp_t *tcp)
+{
+    if (tcp)
+        tcp->wakeup.fire();
+}
+
+BUSLINK_API void modbus_tcp_clear_abort(modbus_tcp_t *tcp)
+{
+    if (tcp)
+        tcp->wakeup.clear();
 }
 
 BUSLINK_API void modbus_tcp_set_response_timeout(modbus_tcp_t *tcp, int milliseconds)

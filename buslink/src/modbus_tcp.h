@@ -3,6 +3,7 @@
 #pragma once
 
 #include "modbus_query.h"
+#include "platform/wakeup.h"
 
 #include "basekit.h"
 
@@ -81,6 +82,7 @@ struct modbus_tcp : modbus {
     modbus_tcp();
     ~modbus_tcp();
 
+    buslink::posix::Wakeup wakeup; // cuts the socket's waits (modbus_tcp_abort)
     uxsocket_t socket;
     unsigned char frame[buslink::modbus::mbap_header_size + buslink::modbus::message_capacity] = {};
     uint16_t transaction = 0;

@@ -1,6 +1,7 @@
 #include "modbus_xbee.h"
 
 #include "core.h"
+#include "serial.h"
 
 #include <algorithm>
 #include <chrono>
@@ -34,6 +35,12 @@ int remaining_ms(Clock::time_point deadline)
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
+// A failed wait or write is a cut one when modbus_xbee_abort came.
+int failed(const modbus_xbee *x, int status)
+{
+    return x->wakeup.fired() ? BUSLINK_E_NO_CONNECTION : status;
+}
+
 unsigned char next_frame_id(modbus_xbee *x)
 {
     // 0 asks the module for no status frame, so it is never used.
@@ -52,7 +59,9 @@ int write_frame(modbus_xbee *x, cl_stats_t *stats)
         return BUSLINK_E_MAX_PAYLOAD;
     const int written = cl_serial_write_all(x->port.get(), x->wire.data(), static_cast<int>(x->wire.size()));
     cl_stats_register_outgoing(stats, static_cast<unsigned>(x->frame_data.size()), x->frame_data.data());
-    return written < 0 ? BUSLINK_E_WRITE : 0;
+    if (written < 0)
+        return failed(x, BUSLINK_E_WRITE);
+    return 0;
 }
 
 // Waits until the next whole frame is in the receiver: 0, or 106 when the
@@ -79,12 +88,12 @@ int next_frame(modbus_xbee *x, Clock::time_point deadline, cl_stats_t *stats)
         if (ready == 0)
             return BUSLINK_E_TIMEOUT;
         if (ready < 0)
-            return BUSLINK_E_READ;
+            return failed(x, BUSLINK_E_READ);
         unsigned char chunk[256];
         const std::size_t room = std::min(sizeof chunk, x->receiver.free_space());
         const int n = cl_serial_read_available(port, chunk, static_cast<int>(room));
         if (n < 0)
-            return BUSLINK_E_READ;
+            return failed(x, BUSLINK_E_READ);
         x->receiver.push(chunk, static_cast<std::size_t>(n));
     }
 }
@@ -151,7 +160,9 @@ void discard_input(modbus_xbee *x)
 
 int write_text(modbus_xbee *x, const char *text)
 {
-    return cl_serial_write_all(x->port.get(), text, static_cast<int>(std::strlen(text))) < 0 ? BUSLINK_E_WRITE : 0;
+    if (cl_serial_write_all(x->port.get(), text, static_cast<int>(std::strlen(text))) < 0)
+        return failed(x, BUSLINK_E_WRITE);
+    return 0;
 }
 
 // The transparent-mode way into API mode 2, for a module that does not
@@ -160,23 +171,24 @@ int enter_api_by_command_mode(modbus_xbee *x)
 {
     cl_serial_t *port = x->port.get();
     purge(x);
-    if (write_text(x, "+++"))
-        return BUSLINK_E_WRITE;
-    int rc = cl_serial_expect_ok(port, plus_ok_timeout_ms);
+    int rc = write_text(x, "+++");
+    if (rc)
+        return rc;
+    rc = cl_serial_expect_ok(port, plus_ok_timeout_ms);
     if (rc == BUSLINK_E_TIMEOUT) {
-        if (write_text(x, "AT\r"))
-            return BUSLINK_E_WRITE;
+        if ((rc = write_text(x, "AT\r")))
+            return rc;
         rc = cl_serial_expect_ok(port, api_mode_timeout_ms);
     }
     if (rc)
         return rc;
-    if (write_text(x, "ATAP2\r"))
-        return BUSLINK_E_WRITE;
+    if ((rc = write_text(x, "ATAP2\r")))
+        return rc;
     if ((rc = cl_serial_expect_ok(port, api_mode_timeout_ms)))
         return rc;
     purge(x);
-    if (write_text(x, "ATCN\r"))
-        return BUSLINK_E_WRITE;
+    if ((rc = write_text(x, "ATCN\r")))
+        return rc;
     return cl_serial_expect_ok(port, exit_command_mode_timeout_ms);
 }
 
@@ -192,9 +204,11 @@ int enter_api_mode(modbus_xbee *x)
         if (rc == 0)
             return 0;
     }
+    if (rc == BUSLINK_E_NO_CONNECTION)
+        return rc;
     // A module that answered nonsense gets time to settle before "+++".
-    if (rc != BUSLINK_E_TIMEOUT)
-        buslink_sleep(api_mode_timeout_ms);
+    if (rc != BUSLINK_E_TIMEOUT && !buslink_serial_pause(x->port.get(), api_mode_timeout_ms))
+        return BUSLINK_E_NO_CONNECTION;
     return enter_api_by_command_mode(x);
 }
 
@@ -203,8 +217,8 @@ int set_up(modbus_xbee *x, unsigned short pan_id, unsigned short own_address, un
     if (const int rc = enter_api_mode(x))
         return rc;
     unsigned long hv = 0;
-    if (at_command(x, "HV", nullptr, 0, at_timeout_ms, &hv) != 0)
-        return BUSLINK_E_AT_ERROR;
+    if (const int rc = at_command(x, "HV", nullptr, 0, at_timeout_ms, &hv))
+        return rc == BUSLINK_E_NO_CONNECTION ? rc : BUSLINK_E_AT_ERROR;
     x->series = mb::xbee_series_from_hv(hv);
     if (x->series == 0) {
         buslink_eprintf("Warning: unknown XBee model. Defaulting to series 1.\n");
@@ -279,7 +293,12 @@ extern "C" {
 
 BUSLINK_API modbus_xbee_t *modbus_xbee_new(void)
 {
-    return new (std::nothrow) modbus_xbee();
+    auto *x = new (std::nothrow) modbus_xbee();
+    if (x && !x->wakeup.valid()) {
+        delete x;
+        return nullptr;
+    }
+    return x;
 }
 
 BUSLINK_API int modbus_xbee_setup(modbus_xbee_t *x, cl_serial_t *port, unsigned short pan_id,
@@ -290,6 +309,7 @@ BUSLINK_API int modbus_xbee_setup(modbus_xbee_t *x, cl_serial_t *port, unsigned 
     // Handing over the port already owned must not free it.
     if (x->port.get() != port)
         x->port.reset(port);
+    buslink_serial_set_wakeup(port, x->wakeup.fd());
     x->receiver.clear();
     x->series = 0;
     try {
@@ -315,6 +335,23 @@ BUSLINK_API int modbus_xbee_is_connected(const modbus_xbee_t *x)
     return x && cl_serial_is_ok(x->port.get()) ? 1 : 0;
 }
 
+BUSLINK_API int modbus_xbee_get_series(const modbus_xbee_t *x)
+{
+    return x ? x->series : 0;
+}
+
+BUSLINK_API void modbus_xbee_abort(modbus_xbee_t *x)
+{
+    if (x)
+        x->wakeup.fire();
+}
+
+BUSLINK_API void modbus_xbee_clear_abort(modbus_xbee_t *x)
+{
+    if (x)
+        x->wakeup.clear();
+}
+
 BUSLINK_API void modbus_xbee_use_short_addresses(modbus_xbee_t *x, int flag)
 {
     if (x)
@@ -329,7 +366,7 @@ BUSLINK_API modbus_base_t *modbus_xbee_get_base(modbus_xbee_t *x)
 BUSLINK_API int modbus_xbee_send_frame(modbus_xbee_t *x, uint32_t link, uint32_t unit, const void *message,
                                        unsigned length, cl_stats_t *stats)
 {
-    if (!x || !x->port)
+    if (!x || !x->port || x->wakeup.fired())
         return BUSLINK_E_NO_CONNECTION;
     if (length > 0 && !message)
         return BUSLINK_E_INVALID_PARAMETER;

@@ -320,6 +320,7 @@ constexpr int xbee_series_from_hv(unsigned long hv)
 struct modbus_xbee : modbus {
     modbus_xbee();
 
+    buslink::posix::Wakeup wakeup; // cuts the port's waits (modbus_xbee_abort)
     buslink::modbus::SerialPtr port;
     unsigned char frame_id = 0;
     buslink::modbus::XbeeReceiver receiver;

@@ -2,17 +2,31 @@
 
 #include "core.h"
 #include "platform/posix_serial.h"
+#include "platform/wakeup.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
 
 namespace posix = buslink::posix;
+
+// What the library keeps of a port beside its public record; cl_serial_open
+// makes every port as one, so that the record's layout stays as published.
+struct PortRecord {
+    cl_serial_t port; // first: a port made here points at its PortRecord
+    int wake_fd;
+};
+
+int wake_fd_of(const cl_serial_t *port)
+{
+    return port ? reinterpret_cast<const PortRecord *>(port)->wake_fd : -1;
+}
 
 struct PortDeleter {
     void operator()(cl_serial_t *port) const { cl_serial_free(port); }
@@ -40,9 +54,11 @@ void report_open_failure(const std::string &path, int err)
 
 cl_serial_t *open_port(const char *name, int baud, int parity, int stopbits, int databits)
 {
-    PortPtr port(static_cast<cl_serial_t *>(std::calloc(1, sizeof(cl_serial_t))));
-    if (!port)
+    auto *record = static_cast<PortRecord *>(std::calloc(1, sizeof(PortRecord)));
+    if (!record)
         return nullptr;
+    record->wake_fd = -1;
+    PortPtr port(&record->port);
     port->handle = CL_SERIAL_INVALID_HANDLE;
     if (name && !(port->name = buslink_strdup(name)))
         return nullptr;
@@ -85,6 +101,23 @@ cl_serial_t *open_port(const char *name, int baud, int parity, int stopbits, int
 }
 
 } // namespace
+
+void buslink_serial_set_wakeup(cl_serial_t *port, int wake_fd)
+{
+    if (port)
+        reinterpret_cast<PortRecord *>(port)->wake_fd = wake_fd;
+}
+
+bool buslink_serial_cut(const cl_serial_t *port)
+{
+    return posix::readable_now(wake_fd_of(port));
+}
+
+bool buslink_serial_pause(const cl_serial_t *port, int timeout_ms)
+{
+    pollfd p{wake_fd_of(port), POLLIN, 0};
+    return ::poll(&p, 1, timeout_ms > 0 ? timeout_ms : 0) <= 0 || p.revents == 0;
+}
 
 char *buslink_system_error_text(int err)
 {
@@ -140,7 +173,7 @@ BUSLINK_API int cl_serial_wait_for_data(cl_serial_t *port, int timeout_ms)
         return -1;
     }
     int err = 0;
-    const int got = posix::read_byte(port->handle, timeout_ms, port->lookahead, err);
+    const int got = posix::read_byte(port->handle, timeout_ms, port->lookahead, err, wake_fd_of(port));
     if (got < 0) {
         read_failed(port, err);
         return -1;
@@ -185,7 +218,7 @@ BUSLINK_API int cl_serial_write_all(cl_serial_t *port, const void *buffer, int c
     if (!buffer || !has_handle(port))
         return -1;
     int err = 0;
-    if (posix::write_fully(port->handle, buffer, static_cast<std::size_t>(count), err) < 0)
+    if (posix::write_fully(port->handle, buffer, static_cast<std::size_t>(count), err, wake_fd_of(port)) < 0)
         return -1;
     return count;
 }
@@ -207,6 +240,8 @@ BUSLINK_API int cl_serial_expect_ok(cl_serial_t *port, int timeout_ms)
         if (ready > 0)
             n = cl_serial_read_available(port, chunk, wanted - matched);
         if (n < 0) {
+            if (buslink_serial_cut(port))
+                return BUSLINK_E_NO_CONNECTION;
             if (port->last_read_error == CL_SERIAL_READ_ABORTED)
                 continue;
             return BUSLINK_E_READ;

@@ -446,3 +446,36 @@ TEST_F(buslink_serial, NullPortsAreHarmless)
     EXPECT_EQ(cl_serial_write_all(port.get(), nullptr, 3), -1);
     EXPECT_EQ(cl_serial_read_available(port.get(), nullptr, 3), -1);
 }
+
+// A transport's abort, from another thread, cuts the port's wait in flight;
+// until it is cleared nothing more reaches the line.
+TEST_F(buslink_serial, AbortCutsTheRtuWaitAndSilencesTheLine)
+{
+    modbus_rtu_t *rtu = modbus_rtu_new();
+    ASSERT_NE(rtu, nullptr);
+    ASSERT_EQ(modbus_rtu_connect(rtu, open_port(38400).release()), 0);
+    modbus_rtu_set_response_timeout(rtu, 30000);
+    const unsigned char request[] = {0x03, 0x00, 0x00, 0x00, 0x01};
+    ASSERT_EQ(modbus_rtu_send_frame(rtu, 1, request, sizeof request, nullptr), 0);
+    EXPECT_EQ(master_read(8).size(), 8u);
+
+    std::thread stopper([rtu] {
+        std::this_thread::sleep_for(milliseconds(100));
+        modbus_rtu_abort(rtu);
+    });
+    unsigned char message[MODBUS_MESSAGE_BUFFER_SIZE];
+    unsigned length = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(modbus_rtu_read_frame(rtu, 1, message, &length, nullptr), BUSLINK_E_NO_CONNECTION);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)); // uncut: 30 s
+    stopper.join();
+    EXPECT_EQ(modbus_rtu_send_frame(rtu, 1, request, sizeof request, nullptr), BUSLINK_E_NO_CONNECTION);
+    EXPECT_EQ(master_read(1, 100), "");
+
+    modbus_rtu_clear_abort(rtu);
+    modbus_rtu_set_response_timeout(rtu, 50);
+    ASSERT_EQ(modbus_rtu_send_frame(rtu, 1, request, sizeof request, nullptr), 0);
+    EXPECT_EQ(master_read(8).size(), 8u);
+    EXPECT_EQ(modbus_rtu_read_frame(rtu, 1, message, &length, nullptr), BUSLINK_E_NO_RESPONSE);
+    modbus_rtu_delete(rtu);
+}

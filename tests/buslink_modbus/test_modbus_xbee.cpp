@@ -74,10 +74,12 @@ TEST_F(modbus_xbee_module, Series2InApiMode1IsSwitchedAndReadsByLongAddress)
     start(Module::with_hv(0x1944, 1));
     EXPECT_EQ(modbus_xbee_setup(x_, nullptr, 1, 2, 3), BUSLINK_E_NO_CONNECTION);
     EXPECT_EQ(modbus_xbee_is_connected(x_), 0);
+    EXPECT_EQ(modbus_xbee_get_series(x_), 0);
     ASSERT_EQ(setup(), 0);
     EXPECT_NE(modbus_xbee_is_connected(x_), 0);
     EXPECT_EQ(module_->commands(), (std::vector<std::string>{"AP", "AP:02", "HV", "ID:3332"}));
     EXPECT_EQ(x_->series, 20);
+    EXPECT_EQ(modbus_xbee_get_series(x_), 20);
     EXPECT_EQ(x_->short_addresses, 0);
 
     std::vector<unsigned short> values;

@@ -1,4 +1,5 @@
 #include "platform/posix_serial.h"
+#include "platform/wakeup.h"
 
 #include <cerrno>
 #include <charconv>
@@ -165,10 +166,16 @@ int apply_line(int fd, const termios &t)
     return 0;
 }
 
-int read_byte(int fd, int timeout_ms, unsigned char &byte, int &err)
+int read_byte(int fd, int timeout_ms, unsigned char &byte, int &err, int wake_fd)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
     for (;;) {
+        // Cut before reading: a device that keeps talking must not hold a
+        // stopped transport.
+        if (readable_now(wake_fd)) {
+            err = ECANCELED;
+            return -1;
+        }
         const ssize_t n = ::read(fd, &byte, 1);
         if (n == 1)
             return 1;
@@ -183,13 +190,13 @@ int read_byte(int fd, int timeout_ms, unsigned char &byte, int &err)
         const int wait = remaining_ms(deadline);
         if (wait == 0)
             return 0;
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, wait);
+        pollfd p[2] = {{fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+        const int ready = ::poll(p, 2, wait);
         if (ready < 0 && errno != EINTR) {
             err = errno;
             return -1;
         }
-        // Ready, hung up or interrupted: the next read tells which.
+        // Ready, hung up, interrupted or cut: the next round tells which.
     }
 }
 
@@ -208,11 +215,15 @@ long read_buffered(int fd, void *buffer, std::size_t size, int &err)
     return -1;
 }
 
-long write_fully(int fd, const void *buffer, std::size_t size, int &err)
+long write_fully(int fd, const void *buffer, std::size_t size, int &err, int wake_fd)
 {
     const auto *bytes = static_cast<const unsigned char *>(buffer);
     std::size_t done = 0;
     while (done < size) {
+        if (readable_now(wake_fd)) {
+            err = ECANCELED;
+            return -1;
+        }
         const ssize_t n = ::write(fd, bytes + done, size - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
@@ -225,8 +236,8 @@ long write_fully(int fd, const void *buffer, std::size_t size, int &err)
             return -1;
         }
         // Output queue full; a line without flow control always drains.
-        pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, -1) < 0 && errno != EINTR) {
+        pollfd p[2] = {{fd, POLLOUT, 0}, {wake_fd, POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0 && errno != EINTR) {
             err = errno;
             return -1;
         }

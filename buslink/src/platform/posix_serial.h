@@ -46,16 +46,19 @@ UniqueFd open_tty(const std::string &path, termios &current, int &err);
 int apply_line(int fd, const termios &t);
 
 // Reads one byte, waiting up to timeout_ms for it: 1 when a byte came, 0
-// when the time ran out, -1 with err set when the read failed.
-int read_byte(int fd, int timeout_ms, unsigned char &byte, int &err);
+// when the time ran out, -1 with err set when the read failed. A wake_fd
+// (when not negative) that is or becomes readable cuts the wait: -1 with
+// err ECANCELED.
+int read_byte(int fd, int timeout_ms, unsigned char &byte, int &err, int wake_fd = -1);
 
 // Reads what is buffered, up to size bytes, without waiting: the count (0
 // when nothing is there), or -1 with err set.
 long read_buffered(int fd, void *buffer, std::size_t size, int &err);
 
 // Writes every byte, waiting whenever the output queue is full: size, or -1
-// with err set.
-long write_fully(int fd, const void *buffer, std::size_t size, int &err);
+// with err set. A readable wake_fd stops it before the first byte or in a
+// wait (err ECANCELED).
+long write_fully(int fd, const void *buffer, std::size_t size, int &err, int wake_fd = -1);
 
 // "Error %d: " and the system's text for err.
 std::string error_text(int err);
