@@ -251,8 +251,9 @@ PLEXORD_API const char *network_get_param_key(network_t *network, int i);
 /* NETWORK_PARAM_*, or 0 for an unknown key. */
 PLEXORD_API int network_get_param_kind(network_t *network, const char *key);
 
-/* Start and stop are synchronous; stop joins the network's worker thread.
- * Both are harmless when repeated. */
+/* Start returns at once: the link to the devices is made on the network's
+ * worker thread. Stop cuts the exchange in flight (its requests fail with
+ * NCERR_ABORTED) and joins the worker. Both are harmless when repeated. */
 PLEXORD_API ncerr_t network_start(network_t *network);
 PLEXORD_API ncerr_t network_stop(network_t *network);
 PLEXORD_API ncerr_t network_restart(network_t *network);

@@ -8,8 +8,10 @@
  *
  * Threading contract: the core calls create, destroy, the parameter
  * functions, start and stop one at a time per network object, never while
- * perform runs on it. perform runs on the network's worker thread. Only
- * abort may be called from another thread while perform runs. */
+ * connect or perform runs on it. connect and perform run on the network's
+ * worker thread. Only abort may be called from another thread while they
+ * run. start must not wait on a device: it records what to connect to, and
+ * the link is made on the worker thread. */
 #ifndef PLEXORD_PLUGIN_H
 #define PLEXORD_PLUGIN_H
 
@@ -20,7 +22,7 @@
 extern "C" {
 #endif
 
-#define PXP_ABI_VERSION 1
+#define PXP_ABI_VERSION 2
 #define PXP_ENTRY_POINT "plexord_plugin_describe"
 #define PXP_EXPORT __attribute__((visibility("default")))
 
@@ -89,7 +91,8 @@ typedef struct pxp_type {
     int (*set_text)(void *net, const char *key, const char *value);
     int (*set_integer)(void *net, const char *key, int value);
 
-    /* 0 on success, else a status code. */
+    /* 0 on success, else a status code. Start only checks and records the
+     * parameters; it returns at once. */
     int (*start)(void *net);
     void (*stop)(void *net);
 
@@ -99,13 +102,21 @@ typedef struct pxp_type {
      * failed (the core then fails every request with it). Each exchange is
      * bounded by the plug-in's time-outs. */
     int (*perform)(void *net, pxp_request_t *requests, int count);
-    /* Optional (may be null): makes a running perform return soon, and
-     * every later one until the next start; the core calls it when it stops
-     * the network. */
+    /* Optional (may be null): makes a running connect or perform return
+     * soon, and every later one until the next start; the core calls it
+     * from any thread when it stops the network, between start and stop.
+     * It must not block. */
     void (*abort)(void *net);
 
     /* Text for a status code of this plug-in; never null. */
     const char *(*status_text)(int status);
+
+    /* Optional (may be null): makes the link to the devices now, so that the
+     * log tells at once whether they are reachable. Called on the worker
+     * thread right after start, before the first perform; bounded by the
+     * plug-in's time-outs and cut by abort. A failure is the plug-in's to
+     * log; perform tries again. */
+    void (*connect)(void *net);
 } pxp_type_t;
 
 typedef struct pxp_plugin {

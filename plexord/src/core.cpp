@@ -246,6 +246,8 @@ PLEXORD_API ncerr_t plexord_stop(void)
         return fail(NCERR_STATE);
     try {
         if (c->started) {
+            // The scheduler's thread may be inside a flush: cut it first.
+            c->networks.signal_all();
             c->sched.stop();
             c->networks.stop_all();
             c->started = false;
@@ -265,6 +267,7 @@ PLEXORD_API void plexord_finalize(void)
     if (!c)
         return;
     try {
+        c->networks.signal_all();
         c->sched.stop();
         c->networks.stop_all();
         c->events.stop();

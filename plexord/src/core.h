@@ -267,8 +267,15 @@ public:
     ncerr_t set_text(const std::string &key, const std::string &v);
     ncerr_t set_int(const std::string &key, int v);
 
+    // Returns at once: the worker makes the link.
     ncerr_t start();
+    // Aborts, then waits for the worker; requests it had not finished fail
+    // as aborted.
     void stop();
+    // The first half of stop, for callers that stop several networks or
+    // need a flush in flight to return before they can stop: the worker
+    // stops at once, takes no more batches, and the plug-in's waits are cut.
+    void signal_stop();
     bool running();
     // Performs the batch on the worker; false when the network is stopped.
     bool perform(Job &job);
@@ -338,11 +345,14 @@ public:
     size_t count();
     bool reserve_id(uint16_t id);
     void start_all();
+    // Signals every network first, so that they all wind down at once.
     void stop_all();
+    void signal_all();
     void clear();
 
 private:
     uint16_t next_id_locked();
+    std::vector<std::shared_ptr<Network>> snapshot();
     std::mutex m_;
     std::map<uint16_t, std::shared_ptr<Network>> active_;
     std::vector<std::unique_ptr<plexord_network>> primaries_; // handles of created networks

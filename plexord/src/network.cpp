@@ -36,6 +36,13 @@ std::string cache_key(const std::string &item, const std::string &flag)
     return item + '\x1f' + flag;
 }
 
+// Failures that say what is wrong with a request, not with the link to it.
+bool is_verdict(int result)
+{
+    return result == PXP_FAIL_INVALID || result == PXP_FAIL_UNKNOWN_SETPOINT || result == PXP_FAIL_READ_ONLY ||
+           result == PXP_FAIL_ACCESS_DENIED;
+}
+
 } // namespace
 
 Network::Network(uint16_t id, const NetworkType *type) : id_(id), type_(type), host_(std::make_unique<pxp_host_t>())
@@ -227,6 +234,19 @@ ncerr_t Network::start()
     return ok();
 }
 
+void Network::signal_stop()
+{
+    std::lock_guard q(qm_);
+    if (!running_ || stopping_)
+        return;
+    stopping_ = true;
+    qcv_.notify_all();
+    // Under qm_: abort never meets the plug-in's start or stop, which run
+    // only while running_ is false.
+    if (type_->ops->abort)
+        type_->ops->abort(obj_);
+}
+
 void Network::stop()
 {
     std::lock_guard run(run_m_);
@@ -234,11 +254,8 @@ void Network::stop()
         std::lock_guard q(qm_);
         if (!running_)
             return;
-        stopping_ = true;
     }
-    qcv_.notify_all();
-    if (type_->ops->abort)
-        type_->ops->abort(obj_);
+    signal_stop();
     worker_.join();
     {
         std::lock_guard q(qm_);
@@ -276,6 +293,11 @@ bool Network::perform(Job &job)
 void Network::worker()
 {
     std::unique_lock lk(qm_);
+    if (type_->ops->connect && !stopping_) {
+        lk.unlock();
+        type_->ops->connect(obj_);
+        lk.lock();
+    }
     for (;;) {
         qcv_.wait(lk, [&] { return stopping_ || !jobs_.empty(); });
         if (stopping_)
@@ -285,6 +307,16 @@ void Network::worker()
         lk.unlock();
         int st = type_->ops->perform(obj_, j->reqs.data(), static_cast<int>(j->reqs.size()));
         lk.lock();
+        if (stopping_) {
+            // The stop cut the batch: a request that waited on the device
+            // failed for that reason, whatever its cut wait ended with. A
+            // verdict on the request itself stands.
+            for (pxp_request_t &r : j->reqs)
+                if (r.result != PXP_OK && !is_verdict(r.result))
+                    r.result = PXP_FAIL_ABORTED;
+            if (st != 0)
+                j->batch_class = NCERR_ABORTED;
+        }
         j->batch_status = st;
         j->done = true;
         done_cv_.notify_all();
@@ -461,7 +493,9 @@ ncerr_t NetworkManager::remove(uint16_t id)
         net->in_manager = false;
         net->removed = true;
     }
-    // Let current users finish their exchange; do not wait for ever.
+    // Cut the exchange in flight first, so that the users it holds up
+    // return and drop their handles; do not wait for ever.
+    net->signal_stop();
     bool locked = net->lock.lock_for(2000);
     net->stop();
     if (locked)
@@ -538,14 +572,26 @@ void NetworkManager::start_all()
             n->start();
 }
 
+std::vector<std::shared_ptr<Network>> NetworkManager::snapshot()
+{
+    std::lock_guard lk(m_);
+    std::vector<std::shared_ptr<Network>> nets;
+    for (auto &[id, n] : active_)
+        nets.push_back(n);
+    return nets;
+}
+
+void NetworkManager::signal_all()
+{
+    for (auto &n : snapshot())
+        n->signal_stop();
+}
+
 void NetworkManager::stop_all()
 {
-    std::vector<std::shared_ptr<Network>> nets;
-    {
-        std::lock_guard lk(m_);
-        for (auto &[id, n] : active_)
-            nets.push_back(n);
-    }
+    const auto nets = snapshot();
+    for (auto &n : nets)
+        n->signal_stop();
     for (auto &n : nets)
         n->stop();
 }

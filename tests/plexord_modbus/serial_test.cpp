@@ -154,6 +154,8 @@ TEST(ModbusXbee, Series1ModuleReachesShortAndLongAddressesInOneFlush)
         EXPECT_TRUE(ok(network_set(n, "port", pty.path().c_str(), "pan_id", 0x1234, "channel", 0x0F, "own_address", 7,
                                    (char *)nullptr)));
     });
+    // The set-up runs on the network's thread, at once.
+    EXPECT_TRUE(test::Recorder::get().wait_log(" * modbus/xbee: connected to the XBee module on " + pty.path()));
     EXPECT_EQ(module.commands(), (std::vector<std::string>{"AP", "HV", "CH:000F", "MY:0007", "MM:02", "ID:1234"}));
 
     const uint16_t near = test::add_device(net, "Short", "0002");

@@ -349,6 +349,7 @@ const pxp_type_t kDbType = {
     db_perform,
     db_abort,
     db_status_text,
+    nullptr, // no link to make: the file is read at start
 };
 
 const pxp_type_t *const kTypes[] = {&kDbType};

@@ -11,6 +11,14 @@ bool link_lost(int status)
            status == BUSLINK_E_INVALID_PORT;
 }
 
+// What an item that was waiting, or not yet sent, reports when a stop cut
+// the batch: it did not fail on its own.
+bool cut_by_abort(int status)
+{
+    return link_lost(status) || status == BUSLINK_E_NOT_FLUSHED || status == BUSLINK_E_NO_RESPONSE ||
+           status == BUSLINK_E_TIMEOUT;
+}
+
 } // namespace
 
 int check_baudrate(int value)
@@ -146,7 +154,7 @@ void Network::log(const std::string &line) const
 
 int Network::connect()
 {
-    const int st = open_link();
+    const int st = aborted_ ? ST_ABORTED : open_link();
     if (st == 0) {
         linked_ = true;
         log(std::string(" * ") + key_ + ": " + (restoring_ ? "link restored to " : "connected to ") + link_name());
@@ -154,6 +162,8 @@ int Network::connect()
         restoring_ = false;
         return 0;
     }
+    if (aborted_)
+        return ST_ABORTED; // a stop cut it: nothing to tell the operator
     restoring_ = true;
     if (!failing_) {
         // Once per outage: a batch that keeps failing does not fill the log.
@@ -175,9 +185,21 @@ void Network::disconnect(const std::string &why)
 int Network::start()
 {
     aborted_ = false;
+    clear_abort();
     configure();
-    connect();
     return 0;
+}
+
+void Network::link_now()
+{
+    if (!linked_)
+        connect();
+}
+
+void Network::abort()
+{
+    aborted_ = true;
+    abort_transport();
 }
 
 void Network::stop()
@@ -203,6 +225,18 @@ int Network::prepare(Work &w)
     return encode_value(w.item.vt, r.kind == PXP_FLOAT, r.ivalue, r.fvalue, w.words);
 }
 
+bool Network::cut_off()
+{
+    if (!aborted_)
+        return false;
+    // A cut exchange may have left half an answer behind. Closed here, on
+    // the thread that uses the link, and quietly: a stop is no outage.
+    if (linked_)
+        close_link();
+    linked_ = false;
+    return true;
+}
+
 void Network::run_group(const std::vector<Work *> &group, bool short_addresses)
 {
     auto aborted = [this] { return aborted_.load(); };
@@ -210,7 +244,7 @@ void Network::run_group(const std::vector<Work *> &group, bool short_addresses)
         disconnect("closed");
     bool fresh = false;
     if (!linked_) {
-        const int st = aborted() ? ST_ABORTED : connect();
+        const int st = connect();
         if (st != 0) {
             for (Work *w : group)
                 w->status = st;
@@ -218,8 +252,15 @@ void Network::run_group(const std::vector<Work *> &group, bool short_addresses)
         }
         fresh = true;
     }
+    if (const int st = addressing_status(short_addresses)) {
+        for (Work *w : group)
+            w->status = st;
+        return;
+    }
     select_addressing(short_addresses);
     flush_work(base(), group, aborted);
+    if (cut_off())
+        return;
 
     std::vector<Work *> lost;
     for (Work *w : group)
@@ -230,7 +271,7 @@ void Network::run_group(const std::vector<Work *> &group, bool short_addresses)
     disconnect(status_text(lost.front()->status));
     // A link that went while idle (a server restarted, an adapter plugged
     // in again) shows only now: one new link, and the failed items again.
-    if (fresh || aborted())
+    if (fresh)
         return;
     if (const int st = connect()) {
         for (Work *w : lost)
@@ -239,6 +280,8 @@ void Network::run_group(const std::vector<Work *> &group, bool short_addresses)
     }
     select_addressing(short_addresses);
     flush_work(base(), lost, aborted);
+    if (cut_off())
+        return;
     for (const Work *w : lost)
         if (link_lost(w->status)) {
             disconnect(status_text(w->status));
@@ -264,6 +307,10 @@ int Network::perform(pxp_request_t *requests, int count)
         if (!group.empty())
             run_group(group, short_addresses);
     }
+    if (aborted_)
+        for (Work &w : work)
+            if (cut_by_abort(w.status))
+                w.status = ST_ABORTED;
     for (Work &w : work)
         finish(w);
     return 0;

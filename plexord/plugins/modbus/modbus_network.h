@@ -58,11 +58,16 @@ public:
     virtual int set_text(const std::string &key, const char *value) = 0;
     virtual int set_integer(const std::string &key, int value) = 0;
 
-    // Never fails for want of the link: it is tried again at each batch.
+    // Records the parameters only: the link is made on the worker thread,
+    // by link_now or the next batch, and never fails the start.
     int start();
     void stop();
+    // On the worker thread, right after start.
+    void link_now();
     int perform(pxp_request_t *requests, int count);
-    void abort() { aborted_ = true; }
+    // From any thread: the connect or batch in flight ends at once, and so
+    // does every later one until the next start.
+    void abort();
 
 protected:
     virtual modbus_base_t *base() = 0;
@@ -70,17 +75,29 @@ protected:
     virtual void configure() {}
     virtual int open_link() = 0;
     virtual void close_link() = 0;
+    // Cut the transport's waits (from any thread), and let them wait again.
+    virtual void abort_transport() = 0;
+    virtual void clear_abort() = 0;
     // False when the transport knows its link went (a closed socket).
     virtual bool link_up() const { return true; }
     // 0, or the status a device address that does not fit gets.
     virtual int parse_node(const char *address, Node &out) const = 0;
     virtual void select_addressing(bool short_addresses) { (void)short_addresses; }
+    // With the link made: 0, or the status every item of a group addressed
+    // so gets, unsent, because the link cannot reach such addresses.
+    virtual int addressing_status(bool short_addresses) const
+    {
+        (void)short_addresses;
+        return 0;
+    }
     virtual std::string link_name() const = 0;
 
 private:
     int prepare(Work &w);
     int connect();
     void disconnect(const std::string &why);
+    // After a flush: true when a stop cut it, with the link closed.
+    bool cut_off();
     void run_group(const std::vector<Work *> &group, bool short_addresses);
     void log(const std::string &line) const;
 

@@ -61,6 +61,8 @@ protected:
         return st;
     }
     void close_link() override { modbus_rtu_disconnect(rtu_); }
+    void abort_transport() override { modbus_rtu_abort(rtu_); }
+    void clear_abort() override { modbus_rtu_clear_abort(rtu_); }
     int parse_node(const char *address, Node &out) const override
     {
         return parse_unit_id(address, 1, 247, out) ? 0 : ST_UNIT;
@@ -125,6 +127,8 @@ protected:
         return modbus_tcp_connect(tcp_, address_.c_str(), port_, std::max(timeout_, kMinConnectMs));
     }
     void close_link() override { modbus_tcp_disconnect(tcp_); }
+    void abort_transport() override { modbus_tcp_abort(tcp_); }
+    void clear_abort() override { modbus_tcp_clear_abort(tcp_); }
     bool link_up() const override { return modbus_tcp_is_connected(tcp_) != 0; }
     // Gateways and many devices on TCP answer to unit 0 or 255 as well.
     int parse_node(const char *address, Node &out) const override
@@ -191,6 +195,8 @@ protected:
         return st;
     }
     void close_link() override { modbus_xbee_disconnect(xbee_); }
+    void abort_transport() override { modbus_xbee_abort(xbee_); }
+    void clear_abort() override { modbus_xbee_clear_abort(xbee_); }
     bool link_up() const override { return modbus_xbee_is_connected(xbee_) != 0; }
     int parse_node(const char *address, Node &out) const override
     {
@@ -296,6 +302,15 @@ void abort_batch(void *object)
     net(object)->abort();
 }
 
+void connect_now(void *object)
+{
+    try {
+        net(object)->link_now();
+    } catch (...) {
+        // The next batch tries again.
+    }
+}
+
 const char *text_of(int status)
 {
     return status_text(status);
@@ -304,8 +319,8 @@ const char *text_of(int status)
 pxp_type_t make_type(const char *key, const char *label, const pxp_param_t *params, int count,
                      void *(*create_fn)(const pxp_host_t *))
 {
-    return pxp_type_t{key,         label,       params, count, create_fn, destroy, get_text,    get_integer,
-                      set_text,    set_integer, start,  stop,  perform,   abort_batch, text_of};
+    return pxp_type_t{key,         label,       params, count, create_fn, destroy,     get_text, get_integer,
+                      set_text,    set_integer, start,  stop,  perform,   abort_batch, text_of,  connect_now};
 }
 
 // In the order the console's setup dialogs write them.

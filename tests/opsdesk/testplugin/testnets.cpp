@@ -143,7 +143,8 @@ template <const char* Key, const pxp_param_t* Params, int Count>
 constexpr pxp_type_t MakeType(const char* label)
 {
     return pxp_type_t{Key,        label,      Params,   Count, &Create<Key, Params, Count>, &Destroy, &GetText,
-                      &GetInteger, &SetText, &SetInteger, &Start, &Stop, &Perform, nullptr, &StatusText};
+                      &GetInteger, &SetText, &SetInteger, &Start, &Stop, &Perform, nullptr, &StatusText,
+                      nullptr};
 }
 
 constexpr char kDirectNetKey[] = "directnet";
