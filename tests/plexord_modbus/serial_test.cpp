@@ -179,3 +179,37 @@ TEST(ModbusXbee, Series1ModuleReachesShortAndLongAddressesInOneFlush)
     EXPECT_EQ(failure(r[4].result), "5/106");
     EXPECT_EQ(failure(r[5].result), "8/" + std::to_string(mbplug::ST_XBEE_ADDRESS));
 }
+
+// Series 2 switches 16-bit addresses off: a device so addressed fails at
+// once with the reason, nothing sent, while 64-bit addresses work.
+TEST(ModbusXbee, Series2ModuleRefusesShortAddressesAndReachesLongOnes)
+{
+    test::TempDir dir;
+    mbtest::Pty pty;
+    ASSERT_FALSE(pty.path().empty());
+    mbtest::XbeeModule module(pty, mbtest::XbeeModule::with_hv(0x1944));
+    const uint64_t long_remote = 0x0013A20040506070ull;
+    module.remotes[0x0002].holding[0] = 0x222; // would answer, were it asked
+    module.remotes[long_remote].holding[0] = 0x111;
+
+    test::Session session(dir.path());
+    const uint16_t net = mbcore::add_network("modbus/xbee", [&](network_t *n) {
+        EXPECT_TRUE(ok(network_set(n, "port", pty.path().c_str(), (char *)nullptr)));
+    });
+    EXPECT_TRUE(test::Recorder::get().wait_log(" * modbus/xbee: connected to"));
+    const uint16_t near = test::add_device(net, "Short", "0002");
+    const uint16_t far = test::add_device(net, "Long", "0013A20040506070");
+    Batch b(net);
+    const auto r = b.read(near, "0").read(far, "0").write(near, "1", "", 5).run();
+    const std::string refused = "8/" + std::to_string(mbplug::ST_XBEE_SHORT_ON_SERIES2);
+    EXPECT_EQ(failure(r[0].result), refused);
+    EXPECT_EQ(failure(r[2].result), refused);
+    EXPECT_NE(std::string(ncerr_get_string(r[0].result)).find("16-bit XBee addresses need a series 1 module"),
+              std::string::npos)
+        << ncerr_get_string(r[0].result);
+    EXPECT_TRUE(ok(r[1].result)) << ncerr_get_string(r[1].result);
+    EXPECT_EQ(r[1].value, 0x111);
+    EXPECT_EQ(module.commands(), (std::vector<std::string>{"AP", "HV", "ID:3332"}));
+    EXPECT_EQ(module.frame_ids.size(), 1u) << "only the 64-bit request goes out";
+    EXPECT_TRUE(module.remotes[0x0002].functions.empty());
+}

@@ -140,6 +140,7 @@ int failure_class(int status)
     case ST_UNIT:
     case ST_TCP_UNIT:
     case ST_XBEE_ADDRESS:
+    case ST_XBEE_SHORT_ON_SERIES2:
     case ST_VALUE_TYPE:
     case ST_VALUE_RANGE: return PXP_FAIL_INVALID;
     case ST_ABORTED: return PXP_FAIL_ABORTED;

@@ -206,6 +206,12 @@ protected:
     {
         modbus_xbee_use_short_addresses(xbee_, short_addresses ? 1 : 0);
     }
+    // A series 2 module has no 16-bit addresses: its set-up switched them
+    // off, and a request so addressed would only time out.
+    int addressing_status(bool short_addresses) const override
+    {
+        return short_addresses && modbus_xbee_get_series(xbee_) >= 20 ? ST_XBEE_SHORT_ON_SERIES2 : 0;
+    }
     std::string link_name() const override { return "the XBee module on " + serial_.describe(); }
 
 private:

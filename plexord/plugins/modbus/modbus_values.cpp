@@ -36,6 +36,7 @@ const char *const kTexts[] = {
     "Value out of range for the value type",
     "Request aborted",
     "Out of memory",
+    "16-bit XBee addresses need a series 1 module; give the device the remote module's 64-bit address",
 };
 static_assert(std::size(kTexts) == ST_END - ST_UNKNOWN_PARAM, "one text per status");
 

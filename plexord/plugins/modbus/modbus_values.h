@@ -31,6 +31,7 @@ enum Status : int {
     ST_VALUE_RANGE,
     ST_ABORTED,
     ST_NO_MEMORY,
+    ST_XBEE_SHORT_ON_SERIES2,
     ST_END
 };
 
