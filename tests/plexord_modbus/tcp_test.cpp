@@ -260,3 +260,28 @@ TEST(ModbusTcpScripted, AFailedWriteIsNotHiddenByAReadOfTheSameRegister)
     std::lock_guard lk(m);
     EXPECT_EQ(functions, (std::vector<int>{6, 3})); // the two reads in one request
 }
+
+TEST_F(ModbusTcp, WritesToOneAddressInOneBatchEndWithTheLastValue)
+{
+    Batch w(net_);
+    const auto wr = w.write(unit1_, "300012", "", 111)
+                        .write(unit1_, "300011", "", 222)
+                        .write(unit1_, "300012", "", 333)
+                        .write_int(unit1_, "300020", "u32", 0x11112222)
+                        .write(unit1_, "300021", "", 7)
+                        .write_int(unit1_, "300019", "u32", 0x33334444)
+                        .write(unit1_, "100051", "", 1)
+                        .write(unit1_, "100050", "", 0)
+                        .write(unit1_, "100051", "", 0)
+                        .run();
+    for (const auto &x : wr)
+        EXPECT_TRUE(ok(x.result)) << ncerr_get_string(x.result);
+
+    Batch raw(net_);
+    for (const char *item : {"300011", "300012", "300019", "300020", "300021", "100050", "100051"})
+        raw.read(unit1_, item);
+    std::vector<double> values;
+    for (const auto &x : raw.run())
+        values.push_back(x.value);
+    EXPECT_EQ(values, (std::vector<double>{222, 333, 0x3333, 0x4444, 7, 0, 0}));
+}
