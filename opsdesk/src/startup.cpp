@@ -10,7 +10,9 @@
 #include <wx/snglinst.h>
 #include <wx/translation.h>
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -32,6 +34,13 @@ bool ParseDecimal(const wxString& text, int& value)
         ++first;
     auto [end, ec] = std::from_chars(first, last, value);
     return ec == std::errc() && end == last && first != last;
+}
+
+// A value outside the int range counts as unset.
+int ReadInt(const wxIniFile& ini, const char* key)
+{
+    const long value = ini.ReadLong(kSection, key, -1);
+    return value < INT_MIN || value > INT_MAX ? -1 : static_cast<int>(value);
 }
 
 wxString PathText(const fs::path& path)
@@ -101,7 +110,7 @@ bool DetermineInstallation(const fs::path& cwd, Folders& folders, std::ostream& 
 
     if (IsDirectory(root / "share")) {
         out << " - System wide installaton (parent directory has a 'share' directory)\n";
-        out << " ! Not supported!\n";
+        err << " ! Not supported!\n";
         return true;
     }
     if (IsDirectory(root / "images")) {
@@ -185,10 +194,16 @@ FrameGeometry ReadGeometry(const wxString& path)
     wxIniFile ini;
     if (!ini.Open(path))
         return geometry;
-    geometry.left = static_cast<int>(ini.ReadLong(kSection, "MainFrmLeft", geometry.left));
-    geometry.top = static_cast<int>(ini.ReadLong(kSection, "MainFrmTop", geometry.top));
-    geometry.width = static_cast<int>(ini.ReadLong(kSection, "MainFrmWidth", geometry.width));
-    geometry.height = static_cast<int>(ini.ReadLong(kSection, "MainFrmHeight", geometry.height));
+    geometry.left = ReadInt(ini, "MainFrmLeft");
+    geometry.top = ReadInt(ini, "MainFrmTop");
+    // No frame is 0 or less wide or high: such a size counts as unset, so
+    // that the frame gets its default size instead.
+    geometry.width = ReadInt(ini, "MainFrmWidth");
+    if (geometry.width <= 0)
+        geometry.width = -1;
+    geometry.height = ReadInt(ini, "MainFrmHeight");
+    if (geometry.height <= 0)
+        geometry.height = -1;
     geometry.maximized = ini.ReadLong(kSection, "MainFrmMaximized", 0) > 0;
     return geometry;
 }
@@ -207,14 +222,15 @@ bool WriteGeometry(const wxString& path, const FrameGeometry& geometry)
 
 void KeepOnScreen(FrameGeometry& geometry, const wxSize& screen)
 {
-    if (screen.y < geometry.top + geometry.height)
-        geometry.top = screen.y - geometry.height;
-    if (geometry.top < 3)
-        geometry.top = 3;
-    if (screen.x < geometry.left + geometry.width)
-        geometry.left = screen.x - geometry.width;
-    if (geometry.left < 0)
-        geometry.left = 0;
+    // In 64 bits: a far-off position plus a large size must not overflow.
+    const auto place = [](int position, int size, int extent, int least) {
+        long long p = position;
+        if (extent < p + size)
+            p = static_cast<long long>(extent) - size;
+        return static_cast<int>(std::clamp<long long>(p, least, INT_MAX));
+    };
+    geometry.top = place(geometry.top, geometry.height, screen.y, 3);
+    geometry.left = place(geometry.left, geometry.width, screen.x, 0);
 }
 
 void TrackGeometry(FrameGeometry& geometry, const wxRect& rect, bool maximized, bool iconized)

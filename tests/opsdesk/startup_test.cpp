@@ -83,8 +83,9 @@ TEST_F(LayoutTest, ShareWinsOverImagesAndKeepsTheCommandLineFolders)
     const fs::path bin = Make({"bin", "share", "images", "data"});
     const Layout l = Determine(bin, {"", "/given/data", "/given/plugins", ""});
     ASSERT_TRUE(l.ok);
-    EXPECT_EQ(l.out, Head(bin) + kBinLine +
-                         " - System wide installaton (parent directory has a 'share' directory)\n ! Not supported!\n");
+    EXPECT_EQ(l.out, Head(bin) + kBinLine + " - System wide installaton (parent directory has a 'share' directory)\n");
+    // A " ! " line is a failure line: it belongs on the error stream.
+    EXPECT_EQ(l.err, " ! Not supported!\n");
     EXPECT_EQ(l.folders.config, "");
     EXPECT_EQ(l.folders.data, "/given/data");
     EXPECT_EQ(l.folders.plugins, "/given/plugins");
@@ -203,6 +204,36 @@ TEST(Geometry, KeptOnScreen)
     KeepOnScreen(huge, wxSize(1920, 1080));
     EXPECT_EQ(huge.left, 0);
     EXPECT_EQ(huge.top, 3);
+
+    // Position plus size beyond the int range still lands on the screen.
+    FrameGeometry far{2000000000, 2000000000, 2000000000, 2000000000, false};
+    KeepOnScreen(far, wxSize(1920, 1080));
+    EXPECT_EQ(far.left, 0);
+    EXPECT_EQ(far.top, 3);
+}
+
+TEST(Geometry, SizesNoFrameCanHaveCountAsUnset)
+{
+    struct Case
+    {
+        const char* text;
+        FrameGeometry expected;
+    };
+    const Case cases[] = {
+        {"MainFrmWidth=0\nMainFrmHeight=0\n", {-1, -1, -1, -1, false}},
+        {"MainFrmWidth=-5\nMainFrmHeight=-300\n", {-1, -1, -1, -1, false}},
+        {"MainFrmWidth=-1\nMainFrmHeight=480\n", {-1, -1, -1, 480, false}},
+        {"MainFrmLeft=-20\nMainFrmTop=-1\nMainFrmWidth=640\nMainFrmHeight=-2\n", {-20, -1, 640, -1, false}},
+        {"MainFrmWidth=1\nMainFrmHeight=1\n", {-1, -1, 1, 1, false}},
+        {"MainFrmLeft=4294967296\nMainFrmWidth=-4294967296\nMainFrmHeight=4294967297\n", {-1, -1, -1, -1, false}},
+    };
+    test::TempDir tmp;
+    const std::string file = tmp.file("gui.ini");
+    for (const Case& c : cases) {
+        test::WriteFile(file, std::string("[opsdesk]\n") + c.text);
+        const FrameGeometry g = ReadGeometry(wxString::FromUTF8(file));
+        EXPECT_EQ(g, c.expected) << c.text << "gives " << g.left << " " << g.top << " " << g.width << " " << g.height;
+    }
 }
 
 TEST(Geometry, TrackingKeepsTheLastNormalPlace)
