@@ -16,6 +16,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <cstdio>
+
 namespace {
 
 wxString FromCore(const char* text)
@@ -46,10 +48,11 @@ int64_t ReadMaxCacheAge(const wxString& text, int64_t fallback)
 }
 
 DeviceSetupDlg::DeviceSetupDlg(wxWindow* parent, unsigned short deviceId)
-    : wxDialog(parent, wxID_ANY, _("Device settings"))
+    : wxDialogWithNotification(parent, wxID_ANY, _("Device settings"))
     , m_id(deviceId)
 {
     SetIcon(StatIcon());
+    GetNotification()->ShowCloseButton(true);
 
     auto* grid = new wxFlexGridSizer(2, 6, 6);
     grid->AddGrowableCol(1);
@@ -94,7 +97,8 @@ DeviceSetupDlg::DeviceSetupDlg(wxWindow* parent, unsigned short deviceId)
     auto* top = new wxBoxSizer(wxVERTICAL);
     top->Add(grid, 1, wxEXPAND | wxALL, 8);
     top->Add(CreateSeparatedButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
-    SetSizerAndFit(top);
+    GetTopSizer()->Add(top, 1, wxEXPAND);
+    GetTopSizer()->SetSizeHints(this);
     CentreOnParent();
 
     m_cache->Bind(wxEVT_CHECKBOX, &DeviceSetupDlg::OnCacheToggled, this);
@@ -181,13 +185,27 @@ bool DeviceSetupDlg::ApplySettings()
         wxMessageBox(_("The device no longer exists."), wxMessageBoxCaptionStr, wxOK | wxICON_ERROR, this);
         return false;
     }
-    device_set_address(device, wxStoC(m_address->GetValue()).cstr());
-    device_set_name(device, wxStoC(m_name->GetValue()).cstr());
-    device_set_hardware(device, wxStoC(m_hardware->GetStringSelection()).cstr());
-    device_load_documentation(device, wxStoC(m_documentation->GetValue()).cstr());
+    // Every setter runs; the first refusal is shown under its field's label.
+    wxString refused;
+    const auto check = [&refused](const wxString& label, ncerr_t result) {
+        if (ncerr_is_ok(result))
+            return;
+        std::fprintf(stderr, "Error: %s\n", ncerr_get_string(result));
+        if (refused.empty())
+            refused = label + wxGetTranslation(FromCore(ncerr_get_string(result)));
+    };
+    check(_("Address: "), device_set_address(device, wxStoC(m_address->GetValue()).cstr()));
+    check(_("Name: "), device_set_name(device, wxStoC(m_name->GetValue()).cstr()));
+    check(_("Hardware: "), device_set_hardware(device, wxStoC(m_hardware->GetStringSelection()).cstr()));
+    check(_("Documentation: "), device_load_documentation(device, wxStoC(m_documentation->GetValue()).cstr()));
     const int64_t maxAge = ReadMaxCacheAge(m_maxAge->GetValue(), device_get_max_cache_age(device));
-    device_cache_enforce(device, m_cache->GetValue() ? 1 : 0, maxAge);
+    check(_("Max cache age:") + " ", device_cache_enforce(device, m_cache->GetValue() ? 1 : 0, maxAge));
     devicemgr_drop_device(device);
+    if (!refused.empty()) {
+        ShowNotification(refused, wxART_ERROR);
+        return false;
+    }
+    HideNotification();
     return true;
 }
 

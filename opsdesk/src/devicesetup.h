@@ -3,7 +3,7 @@
 #ifndef OPSDESK_DEVICESETUP_H
 #define OPSDESK_DEVICESETUP_H
 
-#include <wx/dialog.h>
+#include <widgetkit/notification.h>
 
 #include <cstdint>
 
@@ -22,7 +22,7 @@ bool IsValidDeviceName(const wxString& name);
 // text is not a decimal integer.
 int64_t ReadMaxCacheAge(const wxString& text, int64_t fallback);
 
-class DeviceSetupDlg : public wxDialog
+class DeviceSetupDlg : public wxDialogWithNotification
 {
 public:
     // Ends with 1 after OK has applied the settings, 0 after Cancel.
@@ -44,7 +44,9 @@ public:
     // The "..." button: picks the documentation file.
     void BrowseDocumentation();
     // What OK does before ending with 1: validates, then writes the
-    // settings to the core. False when the dialog has to stay open.
+    // settings to the core. False when the dialog has to stay open; a value
+    // the core refused is named in the notification with the core's text,
+    // and the values it accepted stay written.
     bool ApplySettings();
 
 private:

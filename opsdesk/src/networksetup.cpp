@@ -31,12 +31,18 @@ constexpr int kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57
 // Parity rows: "Odd", "None"; both code sets store them as 1 and 2.
 constexpr int kParityCodes[] = {1, 2};
 
-// The console does not check the core's answers on OK, but a refused value
-// must not pass unnoticed.
-void Report(ncerr_t result)
+// Every failed answer is printed; the first one is what the operator sees.
+ncerr_t Report(ncerr_t first, ncerr_t result)
 {
-    if (!ncerr_is_ok(result))
-        std::fprintf(stderr, "Error: %s\n", ncerr_get_string(result));
+    if (ncerr_is_ok(result))
+        return first;
+    std::fprintf(stderr, "Error: %s\n", ncerr_get_string(result));
+    return ncerr_is_ok(first) ? result : first;
+}
+
+ncerr_t Report(ncerr_t result)
+{
+    return Report(ncerr_ok(), result);
 }
 
 wxString FromCore(const char* text)
@@ -176,13 +182,14 @@ const char* SuperLinkSettingsError(const wxString& flag, const wxString& timeout
 
 NetworkSetupDlg::NetworkSetupDlg(wxWindow* parent, uint16_t networkId, const wxString& title, ApplyStep apply,
                                  long style)
-    : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, wxDefaultSize, style)
+    : wxDialogWithNotification(parent, wxID_ANY, title, wxDefaultPosition, wxDefaultSize, style)
     , m_networkId(networkId)
     , m_apply(apply)
     , m_rows(new wxFlexGridSizer(2, wxSize(8, 6)))
     , m_column(new wxBoxSizer(wxVERTICAL))
 {
     SetIcon(StatIcon());
+    GetNotification()->ShowCloseButton(true);
     m_rows->AddGrowableCol(1, 1);
     m_column->Add(m_rows, wxSizerFlags().Expand().Border(wxALL, 10));
 }
@@ -241,7 +248,8 @@ void NetworkSetupDlg::Finish()
     m_column->AddStretchSpacer();
     m_column->Add(new wxStaticLine(this), wxSizerFlags().Expand().Border(wxLEFT | wxRIGHT, 10));
     m_column->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), wxSizerFlags().Expand().Border(wxALL, 10));
-    SetSizerAndFit(m_column);
+    GetTopSizer()->Add(m_column, 1, wxEXPAND);
+    GetTopSizer()->SetSizeHints(this);
     Bind(wxEVT_BUTTON, &NetworkSetupDlg::OnOk, this, wxID_OK);
     Bind(wxEVT_BUTTON, &NetworkSetupDlg::OnCancel, this, wxID_CANCEL);
 
@@ -271,20 +279,39 @@ bool NetworkSetupDlg::ApplySettings()
         wxMessageBox(_("The network no longer exists."), wxMessageBoxCaptionStr, wxOK | wxCENTRE);
         return false;
     }
-    Save(network);
-    switch (m_apply) {
-    case ApplyStep::Restart:
-        Report(network_restart(network));
-        break;
-    case ApplyStep::StopStart:
-        Report(network_stop(network));
-        Report(network_start(network));
-        break;
-    case ApplyStep::None:
-        break;
+    // Values the core accepted stay written; the operator corrects the
+    // refused one and presses OK again, or cancels.
+    const ncerr_t saved = Save(network);
+    ncerr_t applied = ncerr_ok();
+    if (ncerr_is_ok(saved)) {
+        switch (m_apply) {
+        case ApplyStep::Restart:
+            applied = Report(network_restart(network));
+            break;
+        case ApplyStep::StopStart:
+            applied = Report(network_stop(network));
+            applied = Report(applied, network_start(network));
+            break;
+        case ApplyStep::None:
+            break;
+        }
     }
     networkmgr_drop_network(network);
+    if (!ncerr_is_ok(saved)) {
+        ShowRefusal(_("The network did not accept these settings:"), saved);
+        return false;
+    }
+    if (!ncerr_is_ok(applied)) {
+        ShowRefusal(_("The network could not be started with these settings:"), applied);
+        return false;
+    }
+    HideNotification();
     return true;
+}
+
+void NetworkSetupDlg::ShowRefusal(const wxString& what, ncerr_t result)
+{
+    ShowNotification(what + "\n" + wxGetTranslation(FromCore(ncerr_get_string(result))), wxART_ERROR);
 }
 
 void NetworkSetupDlg::OnOk(wxCommandEvent&)
@@ -355,7 +382,7 @@ wxString SerialSetupDlg::Check() const
     return SerialSettingsValid(m_layout.codes, Selection()) ? wxString() : m_layout.invalid;
 }
 
-void SerialSetupDlg::Save(network_t* network) const
+ncerr_t SerialSetupDlg::Save(network_t* network) const
 {
     const SerialSelection s = Selection();
     int baud = 0;
@@ -363,9 +390,9 @@ void SerialSetupDlg::Save(network_t* network) const
     const SerialCodes codes = m_layout.codes;
     const wxStoC name(m_name->GetValue());
     const wxStoC port(m_port->GetValue());
-    Report(network_set(network, "name", name.cstr(), "port", port.cstr(), m_layout.baudKey, baud, "parity",
-                       ParityCode(codes, s.parity), m_layout.stopBitsKey, StopBitsCode(codes), "databits",
-                       DataBitsCode(codes), m_mode ? "mode" : nullptr, ModeCode(), static_cast<char*>(nullptr)));
+    return Report(network_set(network, "name", name.cstr(), "port", port.cstr(), m_layout.baudKey, baud, "parity",
+                              ParityCode(codes, s.parity), m_layout.stopBitsKey, StopBitsCode(codes), "databits",
+                              DataBitsCode(codes), m_mode ? "mode" : nullptr, ModeCode(), static_cast<char*>(nullptr)));
 }
 
 DNETIoSetupDlg::DNETIoSetupDlg(wxWindow* parent, uint16_t networkId)
@@ -417,12 +444,12 @@ void ModbusTcpSetupDialog::Load(network_t* network)
         m_port->SetValue(port);
 }
 
-void ModbusTcpSetupDialog::Save(network_t* network) const
+ncerr_t ModbusTcpSetupDialog::Save(network_t* network) const
 {
     const wxStoC name(m_name->GetValue());
     const wxStoC address(m_address->GetValue());
-    Report(network_set(network, "name", name.cstr(), "address", address.cstr(), "port", m_port->GetValue(),
-                       static_cast<char*>(nullptr)));
+    return Report(network_set(network, "name", name.cstr(), "address", address.cstr(), "port", m_port->GetValue(),
+                              static_cast<char*>(nullptr)));
 }
 
 // ---- Plexord (remote server) -------------------------------------------------
@@ -432,7 +459,8 @@ PlexorSetupDlg::PlexorSetupDlg(wxWindow* parent, uint16_t networkId)
 {
     m_name = AddText(_("Description: "), "name");
     m_address = AddText(_("Server address:"), "address");
-    m_port = AddSpin(_("Server port"), "port", 0, 100000, 7878);
+    // A TCP port: a wider range would only let the core refuse the value.
+    m_port = AddSpin(_("Server port"), "port", 1, 65535, 7878);
     m_username = AddText(_("Username:"), "username");
     m_password = AddText(_("Password:"), "password", wxTE_PASSWORD);
     Finish();
@@ -455,14 +483,14 @@ void PlexorSetupDlg::Load(network_t* network)
         m_port->SetValue(port);
 }
 
-void PlexorSetupDlg::Save(network_t* network) const
+ncerr_t PlexorSetupDlg::Save(network_t* network) const
 {
     const wxStoC name(m_name->GetValue());
     const wxStoC address(m_address->GetValue());
     const wxStoC password(m_password->GetValue());
     const wxStoC username(m_username->GetValue());
-    Report(network_set(network, "name", name.cstr(), "address", address.cstr(), "password", password.cstr(), "port",
-                       m_port->GetValue(), "username", username.cstr(), static_cast<char*>(nullptr)));
+    return Report(network_set(network, "name", name.cstr(), "address", address.cstr(), "password", password.cstr(),
+                              "port", m_port->GetValue(), "username", username.cstr(), static_cast<char*>(nullptr)));
 }
 
 // ---- ARCNET/DGT --------------------------------------------------------------
@@ -484,11 +512,11 @@ void ArcnetDgtSetupDialog::Load(network_t* network)
     SetText(m_device, device);
 }
 
-void ArcnetDgtSetupDialog::Save(network_t* network) const
+ncerr_t ArcnetDgtSetupDialog::Save(network_t* network) const
 {
     const wxStoC name(m_name->GetValue());
     const wxStoC device(m_device->GetValue());
-    Report(network_set(network, "name", name.cstr(), "device", device.cstr(), static_cast<char*>(nullptr)));
+    return Report(network_set(network, "name", name.cstr(), "device", device.cstr(), static_cast<char*>(nullptr)));
 }
 
 // ---- TXIF ----------------------------------------------------------------------
@@ -512,14 +540,15 @@ void TXIFSetupDialog::Load(network_t* network)
         m_timeout->ChangeValue(wxString::Format("%d", timeout));
 }
 
-void TXIFSetupDialog::Save(network_t* network) const
+ncerr_t TXIFSetupDialog::Save(network_t* network) const
 {
     const wxStoC name(m_name->GetValue());
-    Report(network_set(network, "name", name.cstr(), static_cast<char*>(nullptr)));
+    ncerr_t result = Report(network_set(network, "name", name.cstr(), static_cast<char*>(nullptr)));
     // An unreadable timeout keeps the stored one.
     int timeout = 0;
     if (ParseDecimal(m_timeout->GetValue(), &timeout))
-        Report(network_set(network, "timeout", timeout, static_cast<char*>(nullptr)));
+        result = Report(result, network_set(network, "timeout", timeout, static_cast<char*>(nullptr)));
+    return result;
 }
 
 // ---- SuperLink -------------------------------------------------------------------
@@ -557,15 +586,15 @@ wxString SLComSetupDlg::Check() const
     return *error ? wxGetTranslation(error) : wxString();
 }
 
-void SLComSetupDlg::Save(network_t* network) const
+ncerr_t SLComSetupDlg::Save(network_t* network) const
 {
     int flag = 0, timeout = 0;
     ParseDecimal(m_flag->GetValue(), &flag);
     ParseDecimal(m_timeout->GetValue(), &timeout);
     const wxStoC name(m_name->GetValue());
     const wxStoC path(m_path->GetValue());
-    Report(network_set(network, "name", name.cstr(), "path", path.cstr(), "flag", flag, "timeout", timeout,
-                       static_cast<char*>(nullptr)));
+    return Report(network_set(network, "name", name.cstr(), "path", path.cstr(), "flag", flag, "timeout", timeout,
+                              static_cast<char*>(nullptr)));
 }
 
 // ---- LCT-1 -----------------------------------------------------------------------
@@ -586,11 +615,11 @@ void LCT1ComSetupDlg::Load(network_t* network)
     m_port->SetSelection(SerialPortIndex(port));
 }
 
-void LCT1ComSetupDlg::Save(network_t* network) const
+ncerr_t LCT1ComSetupDlg::Save(network_t* network) const
 {
     const wxStoC name(m_name->GetValue());
     const wxStoC port(m_port->GetStringSelection());
-    Report(network_set(network, "name", name.cstr(), "port", port.cstr(), static_cast<char*>(nullptr)));
+    return Report(network_set(network, "name", name.cstr(), "port", port.cstr(), static_cast<char*>(nullptr)));
 }
 
 // ---- DGT serial --------------------------------------------------------------------
@@ -626,14 +655,18 @@ void DgtSerialSetupDlg::Load(network_t* network)
     m_co2OneOff->SetValue(co2OneOff == 1);
 }
 
-void DgtSerialSetupDlg::Save(network_t* network) const
+ncerr_t DgtSerialSetupDlg::Save(network_t* network) const
 {
     const wxStoC name(m_name->GetValue());
     const wxStoC port(m_port->GetStringSelection());
-    Report(network_set(network, "name", name.cstr(), "port", port.cstr(), static_cast<char*>(nullptr)));
-    Report(network_set(network, "enable_co2", m_co2->GetValue() ? 1 : 0, static_cast<char*>(nullptr)));
-    Report(network_set(network, "co2_one_off_error", m_co2OneOff->GetValue() ? 1 : 0, static_cast<char*>(nullptr)));
-    Report(network_set(network, "enable_sync_clock", m_syncClock->GetValue() ? 1 : 0, static_cast<char*>(nullptr)));
+    ncerr_t result =
+        Report(network_set(network, "name", name.cstr(), "port", port.cstr(), static_cast<char*>(nullptr)));
+    result =
+        Report(result, network_set(network, "enable_co2", m_co2->GetValue() ? 1 : 0, static_cast<char*>(nullptr)));
+    result = Report(result, network_set(network, "co2_one_off_error", m_co2OneOff->GetValue() ? 1 : 0,
+                                        static_cast<char*>(nullptr)));
+    return Report(result, network_set(network, "enable_sync_clock", m_syncClock->GetValue() ? 1 : 0,
+                                      static_cast<char*>(nullptr)));
 }
 
 // ---- Database ------------------------------------------------------------------------
@@ -663,12 +696,12 @@ void DBComSetupDlg::Load(network_t* network)
         m_delay->SetValue(delay);
 }
 
-void DBComSetupDlg::Save(network_t* network) const
+ncerr_t DBComSetupDlg::Save(network_t* network) const
 {
     const wxStoC name(m_name->GetValue());
     const wxStoC filename(m_filename->GetValue());
-    Report(network_set(network, "name", name.cstr(), "filename", filename.cstr(), "delay", m_delay->GetValue(),
-                       static_cast<char*>(nullptr)));
+    return Report(network_set(network, "name", name.cstr(), "filename", filename.cstr(), "delay",
+                              m_delay->GetValue(), static_cast<char*>(nullptr)));
 }
 
 void DBComSetupDlg::OnBrowse(wxCommandEvent&)

@@ -4,9 +4,9 @@
 #define OPSDESK_NETWORKSETUP_H
 
 #include <plexord.h>
+#include <widgetkit/notification.h>
 
 #include <wx/arrstr.h>
-#include <wx/dialog.h>
 
 #include <climits>
 #include <cstdint>
@@ -81,13 +81,15 @@ enum class ApplyStep
 // The common frame of the setup dialogs: the label-and-field column, the
 // OK and Cancel buttons, and fetch-set-drop around loading and saving.
 // ShowModal gives 1 when OK applied the settings, 0 for Cancel.
-class NetworkSetupDlg : public wxDialog
+class NetworkSetupDlg : public wxDialogWithNotification
 {
 public:
     uint16_t GetNetworkId() const { return m_networkId; }
 
     // What OK does before the dialog closes: true when the settings were
-    // written, false (after a message) when the dialog has to stay open.
+    // written and applied, false when the dialog has to stay open. When the
+    // core refuses a value or cannot start the network, its text shows in
+    // the dialog's notification; the values it accepted stay written.
     bool ApplySettings();
 
 protected:
@@ -110,12 +112,15 @@ protected:
     // The translated message when the controls do not make valid settings,
     // else an empty text.
     virtual wxString Check() const { return wxString(); }
-    // Writes the controls to the network, which is held fetched.
-    virtual void Save(network_t* network) const = 0;
+    // Writes the controls to the network, which is held fetched; gives the
+    // first failure of the core, after every value has been offered.
+    virtual ncerr_t Save(network_t* network) const = 0;
 
     static void SetText(wxTextCtrl* field, const char* value);
 
 private:
+    // The core's text for the failure, under what went wrong.
+    void ShowRefusal(const wxString& what, ncerr_t result);
     void OnOk(wxCommandEvent& event);
     void OnCancel(wxCommandEvent& event);
 
@@ -146,7 +151,7 @@ protected:
 
     void Load(network_t* network) override;
     wxString Check() const override;
-    void Save(network_t* network) const override;
+    ncerr_t Save(network_t* network) const override;
 
 private:
     SerialSelection Selection() const;
@@ -181,7 +186,7 @@ public:
 
 protected:
     void Load(network_t* network) override;
-    void Save(network_t* network) const override;
+    ncerr_t Save(network_t* network) const override;
 
 private:
     wxTextCtrl* m_name;
@@ -196,7 +201,7 @@ public:
 
 protected:
     void Load(network_t* network) override;
-    void Save(network_t* network) const override;
+    ncerr_t Save(network_t* network) const override;
 
 private:
     wxTextCtrl* m_name;
@@ -213,7 +218,7 @@ public:
 
 protected:
     void Load(network_t* network) override;
-    void Save(network_t* network) const override;
+    ncerr_t Save(network_t* network) const override;
 
 private:
     wxTextCtrl* m_name;
@@ -227,7 +232,7 @@ public:
 
 protected:
     void Load(network_t* network) override;
-    void Save(network_t* network) const override;
+    ncerr_t Save(network_t* network) const override;
 
 private:
     wxTextCtrl* m_name;
@@ -242,7 +247,7 @@ public:
 protected:
     void Load(network_t* network) override;
     wxString Check() const override;
-    void Save(network_t* network) const override;
+    ncerr_t Save(network_t* network) const override;
 
 private:
     wxTextCtrl* m_name;
@@ -258,7 +263,7 @@ public:
 
 protected:
     void Load(network_t* network) override;
-    void Save(network_t* network) const override;
+    ncerr_t Save(network_t* network) const override;
 
 private:
     wxTextCtrl* m_name;
@@ -272,7 +277,7 @@ public:
 
 protected:
     void Load(network_t* network) override;
-    void Save(network_t* network) const override;
+    ncerr_t Save(network_t* network) const override;
 
 private:
     wxTextCtrl* m_name;
@@ -289,7 +294,7 @@ public:
 
 protected:
     void Load(network_t* network) override;
-    void Save(network_t* network) const override;
+    ncerr_t Save(network_t* network) const override;
 
 private:
     void OnBrowse(wxCommandEvent& event);

@@ -13,6 +13,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
@@ -178,6 +179,43 @@ TEST_F(DeviceSetupTest, OkWritesEverySettingAsUtf8)
     EXPECT_EQ(d->doc_path, nullptr);
     EXPECT_EQ(device_cache_is_enforced(d), 0);
     devicemgr_drop_device(d);
+}
+
+TEST_F(DeviceSetupTest, UnreadableDocumentationKeepsTheDialogOpenAndSaysWhy)
+{
+    const std::string doc = config.file("boiler.csv");
+    Open(device);
+    dialog->GetNameCtrl()->SetValue("Boiler 3");
+    dialog->GetDocumentationCtrl()->SetValue(wxString::FromUTF8(doc));
+
+    // In the dialog's own loop: OK is refused with the core's reason, the
+    // values the core took stay written, and OK goes through once the file
+    // can be read.
+    bool openAfterRefusal = false;
+    wxString notification;
+    wxString nameAfterRefusal;
+    const auto press = [this] {
+        wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
+        click.SetEventObject(dialog->FindWindow(wxID_OK));
+        dialog->FindWindow(wxID_OK)->GetEventHandler()->ProcessEvent(click);
+    };
+    dialog->CallAfter([&] {
+        press();
+        openAfterRefusal = dialog->IsModal();
+        if (dialog->IsNotificationShown())
+            notification = dialog->GetNotification()->GetLabel();
+        if (device_t* d = devicemgr_fetch_device(device, 0)) {
+            nameAfterRefusal = wxString::FromUTF8(d->name);
+            devicemgr_drop_device(d);
+        }
+        test::WriteFile(doc, "PV;Process value\n");
+        press();
+    });
+    EXPECT_EQ(dialog->ShowModal(), 1);
+    EXPECT_TRUE(openAfterRefusal);
+    EXPECT_EQ(notification, "Documentation: " + wxString::FromUTF8(ncerr_get_string(ncerr_t{NCERR_IO, ENOENT})));
+    EXPECT_EQ(nameAfterRefusal, "Boiler 3");
+    EXPECT_FALSE(dialog->IsNotificationShown());
 }
 
 TEST_F(DeviceSetupTest, MaxCacheAgeThatIsNoNumberKeepsTheCurrentAge)

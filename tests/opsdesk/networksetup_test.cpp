@@ -309,8 +309,9 @@ TEST_F(NetworkSetupTest, PlexordKeepsPort9000AndMasksThePassword)
     ASSERT_NE(Open(id), nullptr);
     auto* port = Field<wxSpinCtrl>("port");
     EXPECT_EQ(port->GetValue(), 9000);
-    EXPECT_EQ(port->GetMin(), 0);
-    EXPECT_EQ(port->GetMax(), 100000);
+    // A TCP port: nothing outside 1..65535 can be typed.
+    EXPECT_EQ(port->GetMin(), 1);
+    EXPECT_EQ(port->GetMax(), 65535);
     EXPECT_EQ(Field<wxTextCtrl>("username")->GetValue(), "op");
     EXPECT_TRUE(Field<wxTextCtrl>("password")->HasFlag(wxTE_PASSWORD));
     Field<wxTextCtrl>("password")->ChangeValue("n3w");
@@ -520,6 +521,66 @@ TEST_F(NetworkSetupTest, RefusedOkKeepsTheModalDialogOpen)
     EXPECT_EQ(message, "Illegal flag");
     EXPECT_TRUE(stillOpen);
     EXPECT_TRUE(Log().empty());
+}
+
+// The test plug-in refuses a text that begins with "bad:".
+TEST_F(NetworkSetupTest, RefusedValueIsShownAndOkWaitsForOneTheCoreTakes)
+{
+    const std::string refused = "Invalid argument (testnets: value refused by the test plug-in, code 2)";
+    const auto shown = [this](const std::string& head) {
+        auto* setup = static_cast<NetworkSetupDlg*>(dialog.get());
+        return setup->IsNotificationShown() &&
+               setup->GetNotification()->GetLabel().utf8_string().rfind(head, 0) == 0;
+    };
+
+    // A stopped network: the core refuses the value at once and the
+    // network is not started; what it took stays written.
+    const uint16_t stopped = AddNetwork("plexor");
+    ASSERT_NE(Open(stopped), nullptr);
+    Field<wxTextCtrl>("address")->ChangeValue("bad:host");
+    Field<wxTextCtrl>("username")->ChangeValue("op");
+    Field<wxSpinCtrl>("port")->SetValue(7000);
+    EXPECT_FALSE(Ok());
+    EXPECT_TRUE(shown("The network did not accept these settings:\n" + refused));
+    EXPECT_EQ(Log(), (Lines{"plexor set password=", "plexor set port=7000", "plexor set username=op"}));
+    ClearLog();
+    Field<wxTextCtrl>("address")->ChangeValue("hq");
+    ASSERT_TRUE(Ok());
+    EXPECT_FALSE(static_cast<NetworkSetupDlg*>(dialog.get())->IsNotificationShown());
+    EXPECT_EQ(Log().back(), "plexor start");
+
+    // A running network takes the value for its next start, which fails.
+    const uint16_t running = AddNetwork("modbus/tcp");
+    network_t* network = networkmgr_fetch_network(running, 1000);
+    network_start(network);
+    networkmgr_drop_network(network);
+    ASSERT_NE(Open(running), nullptr);
+    Field<wxTextCtrl>("address")->ChangeValue("bad:plc");
+    EXPECT_FALSE(Ok());
+    EXPECT_TRUE(shown("The network could not be started with these settings:\n" + refused));
+    network = networkmgr_fetch_network(running, 1000);
+    EXPECT_FALSE(network_is_started(network));
+    networkmgr_drop_network(network);
+
+    // In the dialog's own loop: OK leaves it open until the value is good.
+    wxDialog* setup = dialog.get();
+    bool openAfterRefusal = false;
+    const auto press = [setup] {
+        wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
+        click.SetEventObject(setup->FindWindow(wxID_OK));
+        setup->FindWindow(wxID_OK)->GetEventHandler()->ProcessEvent(click);
+    };
+    setup->CallAfter([&] {
+        press();
+        openAfterRefusal = setup->IsModal();
+        Field<wxTextCtrl>("address")->ChangeValue("plc");
+        press();
+    });
+    EXPECT_EQ(setup->ShowModal(), 1);
+    EXPECT_TRUE(openAfterRefusal);
+    network = networkmgr_fetch_network(running, 1000);
+    EXPECT_TRUE(network_is_started(network));
+    networkmgr_drop_network(network);
 }
 
 TEST_F(NetworkSetupTest, NetworkRemovedWhileOpenIsNotReportedAsApplied)

@@ -91,12 +91,18 @@ int GetInteger(void* p, const char* key, int* value)
     return 0;
 }
 
+// Values the plug-in refuses, so that tests can see the console's answer:
+// a text that begins with "bad:", and a TCP port outside 1..65535.
+constexpr int kRefused = 2;
+
 int SetText(void* p, const char* key, const char* value)
 {
     auto* net = static_cast<Net*>(p);
     auto it = net->params.find(key);
     if (it == net->params.end() || it->second.kind != T)
         return 1;
+    if (std::string(value).rfind("bad:", 0) == 0)
+        return kRefused;
     it->second.text = value;
     Log(net, std::string("set ") + key + "=" + value);
     return 0;
@@ -108,6 +114,8 @@ int SetInteger(void* p, const char* key, int value)
     auto it = net->params.find(key);
     if (it == net->params.end() || it->second.kind == T)
         return 1;
+    if (std::string(key) == "port" && (value < 1 || value > 65535))
+        return kRefused;
     it->second.number = value;
     Log(net, std::string("set ") + key + "=" + std::to_string(value));
     return 0;
@@ -136,6 +144,8 @@ int Perform(void*, pxp_request_t* requests, int count)
 
 const char* StatusText(int status)
 {
+    if (status == kRefused)
+        return "value refused by the test plug-in";
     return status == 0 ? "OK" : "not supported by the test plug-in";
 }
 
