@@ -411,31 +411,47 @@ void BackupDialog::BuildGroupBoxes()
 bool BackupDialog::LoadTemplate(unsigned short deviceId)
 {
     SelectDevice(deviceId);
-    m_data.groups.clear();
-    ClearGroups();
-    Layout();
+    // Nothing of the previous device's template may stay: until this
+    // device's own has loaded there is nothing to back up, and OK is off.
+    ClearTemplate();
     device_t* device = devicemgr_fetch_device(deviceId, 0);
-    if (!device)
+    if (!device) {
+        wxMessageBox(_("The device cannot be read: it no longer exists or is in use."),
+                     _("Device can not be backed up"), wxOK | wxICON_EXCLAMATION, this);
         return false;
+    }
     hwinfo_t* hardware = device_get_hardware(device);
     const char* path = hardware ? hwinfo_get_backup_path(hardware) : nullptr;
-    bool ok = false;
+    std::string reason;
+    const int result = path ? m_data.Load(path, &reason) : BACKUP_CANNOT_OPEN;
     if (!path) {
         wxMessageBox(_("This device can not be backed up as\nthere is no backup template available"),
                      _("Device can not be backed up"), wxOK | wxICON_EXCLAMATION, this);
-    } else if (m_data.Load(path) != BACKUP_OK) {
-        m_data.groups.clear();
-        wxMessageBox(_("Failed to load backup template: ") + Utf8(m_data.error), wxMessageBoxCaptionStr, wxOK,
+    } else if (result != BACKUP_OK) {
+        const wxString why = result == BACKUP_CANNOT_OPEN
+                                 ? wxString::Format(_("cannot open %s (%s)"), Utf8(path), Utf8(reason))
+                                 : Utf8(m_data.error);
+        m_data = BackupData();
+        wxMessageBox(_("Failed to load backup template: ") + why, wxMessageBoxCaptionStr, wxOK | wxICON_ERROR,
                      this);
     } else {
-        ok = true;
+        m_loaded = true;
         // The backup names the device it was made of, not the template's.
         m_data.device = device_get_name(device);
         BuildGroupBoxes();
     }
     devicemgr_drop_device(device);
     UpdateOk();
-    return ok;
+    return m_loaded;
+}
+
+void BackupDialog::ClearTemplate()
+{
+    m_data = BackupData();
+    m_loaded = false;
+    ClearGroups();
+    Layout();
+    UpdateOk();
 }
 
 bool BackupDialog::LoadBackup(const wxString& path)
@@ -469,15 +485,20 @@ void BackupDialog::UpdateOk()
 {
     wxWindow* ok = FindWindow(wxID_OK);
     if (ok)
-        ok->Enable(GetSelectedDevice(nullptr) && (!m_restore || m_loaded));
+        ok->Enable(GetSelectedDevice(nullptr) && m_loaded);
 }
 
 void BackupDialog::OnDevice(wxCommandEvent&)
 {
+    if (m_restore) {
+        UpdateOk();
+        return;
+    }
     unsigned short id = 0;
-    if (!m_restore && GetSelectedDevice(&id))
+    if (GetSelectedDevice(&id))
         LoadTemplate(id);
-    UpdateOk();
+    else
+        ClearTemplate();
 }
 
 void BackupDialog::OnFile(wxCommandEvent&)
@@ -498,7 +519,7 @@ void BackupDialog::OnFile(wxCommandEvent&)
 void BackupDialog::OnOk(wxCommandEvent& event)
 {
     // OK is disabled in these cases; a stray event must not reach the core.
-    if (!GetSelectedDevice(nullptr) || (m_restore && !m_loaded))
+    if (!GetSelectedDevice(nullptr) || !m_loaded)
         return;
     event.Skip();
 }
@@ -512,8 +533,10 @@ int BackupDialog::GetRunMode() const
 
 void BackupDialog::Run()
 {
+    // Without a device, or without this device's template or backup,
+    // nothing is run and no file is written.
     unsigned short id = 0;
-    if (!GetSelectedDevice(&id) || (m_restore && !m_loaded))
+    if (!GetSelectedDevice(&id) || !m_loaded)
         return;
     const int mode = GetRunMode();
     RestoreWindow window(this, mode, m_data.defaultFlag);

@@ -113,12 +113,15 @@ public:
 private:
     void BuildGroupBoxes();
     void ClearGroups();
+    // Backup mode: no template, no groups, OK disabled.
+    void ClearTemplate();
     void UpdateOk();
     void OnDevice(wxCommandEvent& event);
     void OnFile(wxCommandEvent& event);
     void OnOk(wxCommandEvent& event);
 
     bool m_restore;
+    // The template (backup mode) or the backup (restore mode) is loaded.
     bool m_loaded = false;
     BackupData m_data;
     wxString m_path;

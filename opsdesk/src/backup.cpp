@@ -181,16 +181,23 @@ int BackupData::Fail(int code, const std::string& text)
     return code;
 }
 
-int BackupData::Load(const std::string& path)
+int BackupData::Load(const std::string& path, std::string* openFailure)
 {
     hardware.clear();
     device.clear();
     defaultFlag.clear();
     groups.clear();
-    std::FILE* file = ux_fopen(path.c_str(), "rb", nullptr);
-    if (!file)
+    uxerror_t* failure = nullptr;
+    std::FILE* file = ux_fopen(path.c_str(), "rb", &failure);
+    if (!file) {
+        if (openFailure)
+            *openFailure = failure && uxerror_message(failure) ? uxerror_message(failure) : std::strerror(errno);
+        uxerror_free(failure);
         return BACKUP_CANNOT_OPEN;
+    }
     Reader reader(xmlReaderForIO(&ReadFromFile, nullptr, file, path.c_str(), nullptr, kReaderOptions));
+    if (!reader && openFailure)
+        *openFailure = std::strerror(ENOMEM);
     const int result = reader ? Read(reader.get()) : BACKUP_CANNOT_OPEN;
     reader.reset();
     std::fclose(file);

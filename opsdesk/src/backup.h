@@ -53,12 +53,14 @@ class BackupData
 {
 public:
     // Replaces hardware, device, default flag and groups with the file's.
-    // The error text changes only on failure.
-    int Load(const std::string& path);
+    // The error text changes only on failure; when the file cannot be
+    // opened it stays too, and openFailure (if given) gets the reason.
+    int Load(const std::string& path, std::string* openFailure = nullptr);
     // The same from text in memory.
     int LoadMemory(const char* data, size_t size);
     // Writes the included groups. The file is first written beside the target
-    // and then renamed over it.
+    // and then renamed over it, so that the target is always the old or the
+    // new file, complete, whenever the process stops.
     int Save(const std::string& path);
 
     // The entry's own flag, or the default flag when it has none.

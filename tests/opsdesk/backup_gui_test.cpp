@@ -16,6 +16,7 @@
 #include <wx/listctrl.h>
 #include <wx/stattext.h>
 
+#include <filesystem>
 #include <functional>
 #include <vector>
 
@@ -368,6 +369,60 @@ TEST_F(BackupGuiTest, TheEmptyDeviceEntryCannotBeConfirmed)
     EXPECT_EQ(message, "This device can not be backed up as\nthere is no backup template available");
     EXPECT_TRUE(dialog.GetGroupBoxes().empty());
     EXPECT_TRUE(dialog.GetData().groups.empty());
+}
+
+TEST_F(BackupGuiTest, ADeviceWithoutTemplateLeavesNothingToWrite)
+{
+    const std::string path = config.file("boiler.xml");
+    const std::string earlier = "<?xml version=\"1.0\"?>\n<plexord-backup device=\"Boiler\" hw=\"TC\"/>\n";
+    test::WriteFile(path, earlier);
+    BackupDialog dialog(frame, false);
+    ASSERT_TRUE(dialog.LoadTemplate(boiler));
+    dialog.SetPath(wxString::FromUTF8(path));
+
+    wxChoice* choice = dialog.GetDeviceChoice();
+    SelectItemByData(choice, bare);
+    wxCommandEvent event(wxEVT_CHOICE, choice->GetId());
+    event.SetInt(choice->GetSelection());
+    event.SetEventObject(choice);
+    wxTEST_DIALOG(choice->ProcessWindowEvent(event), test::AnswerMessage(wxID_OK));
+    EXPECT_FALSE(dialog.FindWindow(wxID_OK)->IsEnabled());
+    // Nothing of the boiler's template is left to label a backup with.
+    EXPECT_EQ(dialog.GetData().device, "");
+    EXPECT_EQ(dialog.GetData().hardware, "");
+
+    // OK, had it come through, runs nothing and writes nothing.
+    wxTEST_DIALOG(dialog.Run(), RunWindow().Optional());
+    EXPECT_EQ(test::ReadFile(path), earlier);
+}
+
+// A hardware type whose template is missing, in a data folder of its own.
+TEST(BackupTemplate, OneThatCannotBeOpenedOrADeviceThatCannotBeFetchedSaysWhy)
+{
+    test::TempDir config;
+    test::TempDir data;
+    std::filesystem::create_directories(data.file("hardware"));
+    test::WriteFile(data.file("hardware/broken.ini"), "[hardware]\nname=Broken meter\nbackup=templates/gone.xml\n");
+    test::CoreRun core(config.path(), false, data.path().c_str());
+    const uint16_t network = test::AddDbNetwork("Plant", config.file("plant.ini"));
+    const uint16_t meter = test::AddDevice(network, "Meter", "meter", "Broken meter");
+    wxFrame frame(nullptr, wxID_ANY, "backup");
+
+    wxString message;
+    bool shown = false;
+    wxTEST_DIALOG(OpenBackupDialog(&frame, meter), test::AnswerMessage(wxID_OK, &message),
+                  ConfirmBackup([&](BackupDialog*) { shown = true; }).Optional());
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(message, "Failed to load backup template: cannot open " + data.wxpath() +
+                           "/templates/gone.xml (Error 2: No such file or directory)");
+
+    wxString caption;
+    wxTEST_DIALOG(OpenBackupDialog(&frame, 999), test::AnswerMessage(wxID_OK, &message, &caption),
+                  ConfirmBackup([&](BackupDialog*) { shown = true; }).Optional());
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(message, "The device cannot be read: it no longer exists or is in use.");
+    EXPECT_EQ(caption, "Device can not be backed up");
+    core.Finish();
 }
 
 TEST_F(BackupGuiTest, OpenersFromTheDevicePanel)

@@ -60,11 +60,11 @@ std::string CapturedFile::text()
     return std::string(m_buffer, m_size);
 }
 
-CoreRun::CoreRun(const std::string& configDir, bool demo)
+CoreRun::CoreRun(const std::string& configDir, bool demo, const char* dataDir)
 {
     RegisterImageHandlers();
     const unsigned flags = PLEXORD_INIT_FAST_HASH | (demo ? 0 : PLEXORD_INIT_NO_DEMO);
-    const ncerr_t r = plexord_init(configDir.c_str(), OPSDESK_TEST_DATA_DIR, OPSDESK_TEST_PLUGIN_DIR,
+    const ncerr_t r = plexord_init(configDir.c_str(), dataDir, OPSDESK_TEST_PLUGIN_DIR,
                                    &EventBridge::CoreCallback, flags, nullptr);
     if (!ncerr_is_ok(r))
         throw std::runtime_error(std::string("plexord_init: ") + ncerr_get_string(r));

@@ -50,11 +50,12 @@ private:
 };
 
 // plexord_init .. plexord_finalize in a scratch configuration folder,
-// without the demo plant, with the build's plug-ins and data.
+// without the demo plant, with the build's plug-ins and data (or the data
+// folder given).
 class CoreRun
 {
 public:
-    explicit CoreRun(const std::string& configDir, bool demo = false);
+    explicit CoreRun(const std::string& configDir, bool demo = false, const char* dataDir = OPSDESK_TEST_DATA_DIR);
     ~CoreRun();
     void Finish();
 
