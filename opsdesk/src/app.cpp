@@ -95,7 +95,7 @@ bool Plexord::OnInit()
 
     // Stopped from outside (log-out, kill, Ctrl+C in the terminal): close as
     // the operator would, so that the configuration and "gui.ini" are saved.
-    m_modalDialogs.Register();
+    m_openWindows.Register();
     SetSignalHandler(SIGTERM, &Plexord::OnStopSignal);
     SetSignalHandler(SIGINT, &Plexord::OnStopSignal);
     return true;
@@ -109,16 +109,23 @@ void Plexord::OnStopSignal(int)
 
 void Plexord::RequestStop()
 {
-    // The frame must not go away under an open dialog; try again once the
-    // operator has answered it.
-    if (m_modalDialogs.GetOpenCount() > 0) {
-        m_stopRetry.StartOnce(250);
+    // The frame must not go away under an open menu or dialog, whose loop
+    // would go on: each is ended, innermost first, and once its loop has
+    // returned the next one is.
+    if (m_openWindows.CloseInnermost()) {
+        m_stopRetry.StartOnce(20);
         return;
     }
     if (MainFrame* frame = GetMainFrame())
         frame->Close(true);
     else
         ExitMainLoop();
+}
+
+int Plexord::FilterEvent(wxEvent& event)
+{
+    m_openWindows.Track(event);
+    return wxApp::FilterEvent(event);
 }
 
 int Plexord::OnExit()

@@ -3,11 +3,11 @@
 #define OPSDESK_MAIN_H
 
 #include "eventbridge.h"
+#include "openwindows.h"
 #include "session.h"
 #include "startup.h"
 
 #include <wx/app.h>
-#include <wx/modalhook.h>
 #include <wx/timer.h>
 #include <wx/weakref.h>
 
@@ -16,24 +16,6 @@
 class MainFrame;
 class wxLocale;
 class wxSingleInstanceChecker;
-
-// Counts the modal dialogs that are open.
-class ModalDialogCounter : public wxModalDialogHook
-{
-public:
-    int GetOpenCount() const { return m_open; }
-
-protected:
-    int Enter(wxDialog*) override
-    {
-        ++m_open;
-        return wxID_NONE;
-    }
-    void Exit(wxDialog*) override { --m_open; }
-
-private:
-    int m_open = 0;
-};
 
 class Plexord : public wxApp
 {
@@ -47,6 +29,7 @@ public:
     bool OnInit() override;
     int OnExit() override;
     void OnFatalException() override;
+    int FilterEvent(wxEvent& event) override;
 
     EventBridge& GetBridge() { return m_bridge; }
     FrameGeometry& GetGeometry() { return m_geometry; }
@@ -69,7 +52,7 @@ private:
     std::unique_ptr<wxSingleInstanceChecker> m_checker;
     std::unique_ptr<wxLocale> m_locale;
     wxWeakRef<MainFrame> m_frame;
-    ModalDialogCounter m_modalDialogs;
+    OpenWindows m_openWindows;
     wxTimer m_stopRetry;
 
     static Plexord* s_singleton;
