@@ -4,14 +4,17 @@
 
 #include <libxml/xmlreader.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <locale.h>
 #include <memory>
+
+#include <fcntl.h>
+#include <locale.h>
 #include <unistd.h>
 
 namespace {
@@ -95,6 +98,41 @@ std::string WithNumber(std::string text, int n)
 bool Print(std::FILE* file, const std::string& text)
 {
     return std::fwrite(text.data(), 1, text.size(), file) == text.size();
+}
+
+// A new file beside path that nobody else writes: created exclusively, so
+// that a file of that name left by a process that was killed, or placed
+// there by someone else, is never written through.
+std::FILE* CreateTemporary(const std::string& path, std::string& name)
+{
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return nullptr;
+        }
+        if (std::FILE* file = fdopen(fd, "wb"))
+            return file;
+        ::close(fd);
+        std::remove(name.c_str());
+        return nullptr;
+    }
+    return nullptr;
+}
+
+// Makes a rename in the file's folder last through a power failure; the
+// data is safe already when this fails.
+void SyncFolder(const std::string& path)
+{
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)fsync(fd);
+        ::close(fd);
+    }
 }
 
 } // namespace
@@ -343,8 +381,8 @@ int BackupData::Save(const std::string& path)
     std::error_code ec;
     if (path.empty() || std::filesystem::is_directory(path, ec))
         return BACKUP_CANNOT_OPEN;
-    const std::string temporary = path + ".tmp" + std::to_string(getpid());
-    std::FILE* file = ux_fopen(temporary.c_str(), "wb", nullptr);
+    std::string temporary;
+    std::FILE* file = CreateTemporary(path, temporary);
     if (!file)
         return BACKUP_CANNOT_OPEN;
 
@@ -378,8 +416,10 @@ int BackupData::Save(const std::string& path)
     ok = ok && Print(file, "</plexord-backup>\n");
     ok = ok && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
     ok = (std::fclose(file) == 0) && ok;
-    if (ok && std::rename(temporary.c_str(), path.c_str()) == 0)
+    if (ok && std::rename(temporary.c_str(), path.c_str()) == 0) {
+        SyncFolder(path);
         return BACKUP_OK;
+    }
     const std::string reason = std::strerror(errno);
     std::remove(temporary.c_str());
     return Fail(BACKUP_WRITE_FAILED, Tr("Failed to write the backup file: ") + reason);
