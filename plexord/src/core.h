@@ -287,6 +287,8 @@ public:
 private:
     ncerr_t push_params(); // with pm_ held, network stopped
     void worker();
+    // Under qm_: every batch not yet taken by the worker fails as aborted.
+    void fail_waiting_jobs();
     ncerr_t plugin_fail(int cls, int status) { return fail(cls, status, type_->plugin); }
 
     const uint16_t id_;

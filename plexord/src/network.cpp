@@ -240,11 +240,24 @@ void Network::signal_stop()
     if (!running_ || stopping_)
         return;
     stopping_ = true;
+    // Batches still waiting will never be taken: their callers (the
+    // scheduler's thread among them) must not wait for the join.
+    fail_waiting_jobs();
     qcv_.notify_all();
     // Under qm_: abort never meets the plug-in's start or stop, which run
     // only while running_ is false.
     if (type_->ops->abort)
         type_->ops->abort(obj_);
+}
+
+void Network::fail_waiting_jobs()
+{
+    for (Job *j : jobs_) {
+        j->batch_class = NCERR_ABORTED;
+        j->done = true;
+    }
+    jobs_.clear();
+    done_cv_.notify_all();
 }
 
 void Network::stop()
@@ -259,15 +272,10 @@ void Network::stop()
     worker_.join();
     {
         std::lock_guard q(qm_);
-        for (Job *j : jobs_) {
-            j->batch_class = NCERR_ABORTED;
-            j->done = true;
-        }
-        jobs_.clear();
+        fail_waiting_jobs();
         running_ = false;
         stopping_ = false;
     }
-    done_cv_.notify_all();
     std::lock_guard lk(pm_);
     type_->ops->stop(obj_);
     log_line(" * Network " + std::to_string(id_) + " " + quoted(name_) + " stopped");
