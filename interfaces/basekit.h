@@ -33,6 +33,10 @@ BASEKIT_API int ux_streq(const char *a, const char *b);
 BASEKIT_API char *ux_path_concat(const char *dir, const char *name);
 /* fopen; on failure null and, when err is given, an error record. */
 BASEKIT_API FILE *ux_fopen(const char *path, const char *mode, uxerror_t **err);
+/* Removes the temporary files that writers killed mid-save left behind: the
+ * files named prefix + "<pid>-..." whose process no longer runs. prefix is a
+ * path whose last part starts the names. The number removed. */
+BASEKIT_API int ux_remove_stale_temporaries(const char *prefix);
 
 /* ---- date-time: seconds since 1970-01-01 00:00:00 UTC ----------------
  * The field accessors work in local time. */

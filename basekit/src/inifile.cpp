@@ -372,6 +372,7 @@ bool save_atomic(const std::string &path, const std::string &text, int mode, uxe
     if (base.size() > 200)
         base.resize(200);
 
+    ux_remove_stale_temporaries((dir + "/." + base + ".tmp").c_str());
     static std::atomic<unsigned> counter{0};
     std::string tmp;
     int fd = -1;

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include "internal.h"
 
 extern "C" {
@@ -77,6 +81,43 @@ FILE *ux_fopen(const char *path, const char *mode, uxerror_t **err)
     if (!f)
         basekit::set_system_error(err, path, errno);
     return f;
+}
+
+int ux_remove_stale_temporaries(const char *prefix)
+{
+    if (!prefix || !*prefix)
+        return 0;
+    try {
+        const std::string p(prefix);
+        const size_t slash = p.rfind('/');
+        const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+        const std::string start = slash == std::string::npos ? p : p.substr(slash + 1);
+        DIR *d = opendir(dir.c_str());
+        if (!d)
+            return 0;
+        int removed = 0;
+        while (const dirent *e = readdir(d)) {
+            const char *name = e->d_name;
+            if (std::strncmp(name, start.c_str(), start.size()) != 0)
+                continue;
+            char *end = nullptr;
+            errno = 0;
+            const long pid = std::strtol(name + start.size(), &end, 10);
+            if (end == name + start.size() || *end != '-' || errno != 0 || pid <= 0 || pid > INT32_MAX ||
+                pid == getpid())
+                continue;
+            // Only a writer that no longer runs left it; a live one may
+            // still be about to rename it.
+            if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+                continue;
+            if (unlink((dir + "/" + name).c_str()) == 0)
+                ++removed;
+        }
+        closedir(d);
+        return removed;
+    } catch (...) {
+        return 0;
+    }
 }
 
 } // extern "C"

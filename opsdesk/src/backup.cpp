@@ -105,6 +105,7 @@ bool Print(std::FILE* file, const std::string& text)
 // there by someone else, is never written through.
 std::FILE* CreateTemporary(const std::string& path, std::string& name)
 {
+    ux_remove_stale_temporaries((path + ".tmp").c_str());
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);

@@ -5,7 +5,12 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <filesystem>
+#include <fstream>
 #include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "basekit.h"
 
@@ -33,6 +38,37 @@ TEST(BasekitStrings, CopyCompareAndJoin)
     EXPECT_EQ(take(ux_path_concat("", "f")), "f");
     EXPECT_EQ(take(ux_path_concat("dir", nullptr)), "dir");
     EXPECT_EQ(ux_path_concat(nullptr, nullptr), nullptr);
+}
+
+TEST(BasekitFiles, OnlyTheTemporariesOfWritersThatAreGoneAreRemoved)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("basekit-stale-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_GT(gone, 0);
+    waitpid(gone, nullptr, 0);
+    const std::string dead = std::to_string(gone), me = std::to_string(getpid()), init = "1";
+    const struct {
+        std::string name;
+        bool removed;
+    } files[] = {
+        {".a.ini.tmp" + dead + "-0-123", true},  {".a.ini.tmp" + dead + "-7", true},
+        {".a.ini.tmp" + me + "-1-5", false},      {".a.ini.tmp" + init + "-0", false},
+        {".a.ini.tmp" + dead, false},             {".a.ini.tmpx" + dead + "-1", false},
+        {".b.ini.tmp" + dead + "-0", false},      {".a.ini", false},
+        {".a.ini.tmp99999999999999999999-0", false},
+    };
+    for (const auto &f : files)
+        std::ofstream(dir / f.name) << "x";
+    EXPECT_EQ(ux_remove_stale_temporaries((dir / ".a.ini.tmp").c_str()), 2);
+    for (const auto &f : files)
+        EXPECT_EQ(fs::exists(dir / f.name), !f.removed) << f.name;
+    EXPECT_EQ(ux_remove_stale_temporaries((dir / "missing" / "x.tmp").c_str()), 0);
+    EXPECT_EQ(ux_remove_stale_temporaries(nullptr), 0);
+    fs::remove_all(dir);
 }
 
 TEST(BasekitStrings, FopenReportsWhyItFailed)
