@@ -17,6 +17,7 @@ options:
   --time SECONDS  run time per harness (default 600 unless --runs is given)
   --runs N        executions per harness (with --time: whichever comes first)
   --merge-max-len N  cap the length of the inputs merged into the seeds
+  --merge-edges   merge by new edges only, not hit counts (far fewer files)
   --no-merge      leave fuzz/corpus untouched
   --no-build      run the harnesses as they are built
   --results DIR   crash/timeout/leak artifacts and logs (default <build>/fuzz-results/<date-time>)
@@ -26,7 +27,7 @@ EOF
 }
 
 build=build-asan time="" runs="" results="" merge=1 merge_max="" build_it=1
-names=()
+names=() merge_opts=()
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=${2:?}; shift ;;
@@ -34,6 +35,7 @@ while [ $# -gt 0 ]; do
     --runs) runs=${2:?}; shift ;;
     --results) results=${2:?}; shift ;;
     --merge-max-len) merge_max=${2:?}; shift ;;
+    --merge-edges) merge_opts+=(-use_counters=0) ;;
     --no-merge) merge=0 ;;
     --no-build) build_it=0 ;;
     -h|--help) usage; exit 0 ;;
@@ -98,7 +100,8 @@ for n in "${names[@]}"; do
   [ "$rc" -ne 0 ] && [ "$crashes" -eq 0 ] && crashes="?(exit $rc)"
   [ "$crashes" != 0 ] && failed=1
   if [ "$merge" = 1 ]; then
-    nice -n 19 "$bin" -merge=1 -max_len="${merge_max:-$max}" -timeout=10 "$seeds" "$work" >"$out/merge.log" 2>&1 ||
+    nice -n 19 "$bin" -merge=1 -max_len="${merge_max:-$max}" -timeout=10 "${merge_opts[@]}" "$seeds" "$work" \
+      >"$out/merge.log" 2>&1 ||
       echo " ! $n: merge failed, see $out/merge.log" >&2
   fi
   after=$(find "$seeds" -type f | wc -l)
