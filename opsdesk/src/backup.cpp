@@ -64,6 +64,29 @@ bool Skipped(int type)
 // Parse failures are reported through the result codes, not on stderr.
 constexpr int kReaderOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
+void IgnoreXmlMessage(void*, const char*, ...)
+{
+}
+
+// Some failures (text that does not convert from its declared encoding, for
+// one) reach libxml2's generic error channel whatever the reader's options.
+// While this lives they go nowhere; the setting is the calling thread's.
+class QuietXml
+{
+public:
+    QuietXml() : m_function(xmlGenericError), m_context(xmlGenericErrorContext)
+    {
+        xmlSetGenericErrorFunc(nullptr, &IgnoreXmlMessage);
+    }
+    ~QuietXml() { xmlSetGenericErrorFunc(m_context, m_function); }
+    QuietXml(const QuietXml&) = delete;
+    QuietXml& operator=(const QuietXml&) = delete;
+
+private:
+    xmlGenericErrorFunc m_function;
+    void* m_context;
+};
+
 struct ReaderDeleter
 {
     void operator()(xmlTextReader* reader) const { xmlFreeTextReader(reader); }
@@ -234,6 +257,7 @@ int BackupData::Load(const std::string& path, std::string* openFailure)
         uxerror_free(failure);
         return BACKUP_CANNOT_OPEN;
     }
+    const QuietXml quiet;
     Reader reader(xmlReaderForIO(&ReadFromFile, nullptr, file, path.c_str(), nullptr, kReaderOptions));
     if (!reader && openFailure)
         *openFailure = std::strerror(ENOMEM);
@@ -251,6 +275,7 @@ int BackupData::LoadMemory(const char* data, size_t size)
     groups.clear();
     if (size > static_cast<size_t>(INT32_MAX))
         return Fail(BACKUP_PARSER_ERROR, Tr("Parser error"));
+    const QuietXml quiet;
     Reader reader(xmlReaderForMemory(data, static_cast<int>(size), nullptr, nullptr, kReaderOptions));
     if (!reader)
         return Fail(BACKUP_PARSER_ERROR, Tr("Parser error"));

@@ -104,11 +104,16 @@ TEST(BackupLoad, EveryFailureHasItsCodeAndText)
          "Unexpected node type in <group>: 4\n"},
         {"<plexord-backup><group><sp v=\"1\"/></group></plexord-backup>", BACKUP_MISSING_ADDRESS,
          "Missing attribute \"a\" in <sp> element"},
+        {"<?xml version=\"1.0\" encoding=\"UTF-7\"?>\n<plexord-backup device=\"a\xa2/>", BACKUP_PARSER_ERROR,
+         "Parser error"},
     };
     for (const Failure& f : failures) {
         SCOPED_TRACE(f.text);
         BackupData data;
+        // The failure is told by the result alone, never on the console.
+        testing::internal::CaptureStderr();
         EXPECT_EQ(LoadText(data, f.text), f.code);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         EXPECT_EQ(data.error, f.error);
     }
 }
