@@ -75,6 +75,8 @@ public:
 
     // Given to plexord_init; runs on the core's threads.
     static void CoreCallback(const ncevent_t* event);
+    // The bridge the callback posts to; null when there is none.
+    static EventBridge* GetCurrent() { return s_current.load(); }
 
     // From now on core events are dropped at the callback. Set on the
     // user-interface thread before the core is stopped.
