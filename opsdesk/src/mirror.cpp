@@ -111,12 +111,12 @@ private:
     wxFlexGridSizer* m_grid;
 };
 
-// A heading with its rows indented below it.
+// A heading with its rows below it.
 wxSizer* Section(wxWindow* parent, const wxString& heading, wxSizer* rows)
 {
     auto* section = new wxBoxSizer(wxVERTICAL);
     section->Add(Heading(parent, heading), 0, wxTOP, 10);
-    section->Add(rows, 0, wxEXPAND | wxLEFT | wxTOP, 6);
+    section->Add(rows, 0, wxEXPAND | wxTOP, 6);
     return section;
 }
 
@@ -325,10 +325,10 @@ void SchedulerDialog::BuildDetails()
     // Condition: "If: a op b", "Then: Set x to v", "Else: [ ] Do nothing  Set y to w".
     auto* condition = new wxFlexGridSizer(2, 4, 6);
     condition->AddGrowableCol(1);
-    auto conditionLabel = [&](const wxString& text) {
+    auto conditionLabel = [&](const wxString& text, int flags, int border) {
         wxStaticText* label = Heading(p, text);
         labels.Add(label);
-        condition->Add(label, 0, wxALIGN_CENTER_VERTICAL);
+        condition->Add(label, 0, flags, border);
     };
     auto word = [p](const wxString& text) { return new wxStaticText(p, wxID_ANY, text); };
 
@@ -339,7 +339,7 @@ void SchedulerDialog::BuildDetails()
     ifRow->Add(m_left, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
     ifRow->Add(m_operator, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
     ifRow->Add(m_right, 0, wxALIGN_CENTER_VERTICAL);
-    conditionLabel(_("If:"));
+    conditionLabel(_("If:"), wxALIGN_CENTER_VERTICAL, 0);
     condition->Add(ifRow, 0, wxEXPAND);
 
     m_thenTarget = new wxButton(p, wxID_ANY, wxString(), wxDefaultPosition, setpointButtonSize);
@@ -349,7 +349,7 @@ void SchedulerDialog::BuildDetails()
     thenRow->Add(m_thenTarget, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
     thenRow->Add(word(_("to")), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
     thenRow->Add(m_thenValue, 0, wxALIGN_CENTER_VERTICAL);
-    conditionLabel(_("Then:"));
+    conditionLabel(_("Then:"), wxALIGN_CENTER_VERTICAL, 0);
     condition->Add(thenRow, 0, wxEXPAND);
 
     m_doNothing = new wxCheckBox(p, wxID_ANY, _("Do nothing"));
@@ -361,10 +361,11 @@ void SchedulerDialog::BuildDetails()
     elseRow->Add(word(_("to")), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
     elseRow->Add(m_elseValue, 0, wxALIGN_CENTER_VERTICAL);
     m_elseRow = elseRow;
-    m_elseLine = new wxBoxSizer(wxHORIZONTAL);
-    m_elseLine->Add(m_doNothing, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 12);
-    m_elseLine->Add(elseRow, 0, wxALIGN_CENTER_VERTICAL);
-    conditionLabel(_("Else:"));
+    // The else target sits under the then target, below the check box.
+    m_elseLine = new wxBoxSizer(wxVERTICAL);
+    m_elseLine->Add(m_doNothing, 0, wxTOP | wxBOTTOM, 4);
+    m_elseLine->Add(elseRow, 0, wxTOP, 4);
+    conditionLabel(_("Else:"), wxTOP, 6);
     condition->Add(m_elseLine, 0, wxEXPAND);
     m_conditionSection = condition;
     m_detailsSizer->Add(condition, 0, wxEXPAND | wxTOP, 12);
@@ -552,6 +553,8 @@ void SchedulerDialog::ClearDetails()
     for (const TextCommit& c : m_commits)
         c.field->ChangeValue(wxString());
     m_type->SetSelection(wxNOT_FOUND);
+    m_unit->SetSelection(wxNOT_FOUND);
+    m_firstDate->SetLabel(wxString());
 }
 
 void SchedulerDialog::ShowInterval(int days, int seconds)
