@@ -293,6 +293,8 @@ SchedulerDialog::SchedulerDialog(wxWindow* parent, wxWindowID id, const wxString
 
 SchedulerDialog::~SchedulerDialog()
 {
+    // A dialog ended from outside (the console stopping) keeps what was typed.
+    CommitPendingEdits();
     // Focus may still move while the children are destroyed.
     for (const TextCommit& c : m_commits)
         c.field->Unbind(wxEVT_KILL_FOCUS, &SchedulerDialog::OnTextFocusLost, this);

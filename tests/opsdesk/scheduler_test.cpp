@@ -457,8 +457,13 @@ TEST_F(SchedulerTest, EditsTheDemoTasksInPlaceAddsAndRemoves)
     EXPECT_NE(saved.find("name=Kept"), std::string::npos);
     EXPECT_EQ(saved.find("Boiler output cycle"), std::string::npos);
 
+    // Text typed when the dialog goes without a close still reaches the task.
+    const int kept = dialog->GetShownTaskId();
+    dialog->GetNameField()->SetValue("Last");
+    dialog->GetNameField()->MarkDirty();
     dialog->Destroy();
     WxTestYield();
+    EXPECT_EQ(Stored(kept).name, "Last");
 }
 
 // The whole path of an operator: the menu's entry opens the dialog modally, a
