@@ -24,7 +24,6 @@
 #include <wx/textctrl.h>
 
 #include <algorithm>
-#include <string>
 
 namespace {
 
@@ -50,7 +49,6 @@ public:
 
     explicit operator bool() const { return m_task != nullptr; }
     sched_task_t* get() const { return m_task; }
-    sched_task_t* operator->() const { return m_task; }
 
 private:
     sched_task_t* m_task;
