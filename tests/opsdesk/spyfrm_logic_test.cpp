@@ -183,21 +183,4 @@ TEST(SpyLogTest, RenamesRowsAcrossBlocksClearAndSave)
     EXPECT_EQ(error, ENOSPC);
 }
 
-TEST(SpyLogTest, ClockGivesLocalSecondsOfDay)
-{
-    std::tm noon{};
-    noon.tm_year = 124;
-    noon.tm_mon = 5;
-    noon.tm_mday = 1;
-    noon.tm_hour = 12;
-    noon.tm_min = 34;
-    noon.tm_sec = 56;
-    noon.tm_isdst = -1;
-    EXPECT_EQ(SpyClock::TimeOfDay(std::mktime(&noon)), 12u * 3600 + 34 * 60 + 56);
-    SpyClock clock;
-    const uint32_t before = SpyClock::TimeOfDay(std::time(nullptr));
-    const uint32_t now = clock.Now();
-    EXPECT_TRUE(now == before || now == (before + 1) % 86400) << before << " " << now;
-}
-
 } // namespace
