@@ -4,7 +4,10 @@
 #include "devicedlg.h"
 #include "eventbridge.h"
 #include "images.h"
+#include "mirror.h"
+#include "spyfrm.h"
 #include "status-window.h"
+#include "userdlg.h"
 #include "version.h"
 
 #include <plexord.h>
@@ -117,12 +120,15 @@ std::vector<std::pair<wxString, std::vector<MenuEntry>>> MainFrame::MenuTables()
     return {
         {_("&File"),
          {
+             {ID_USERS, _("&Users"), _("User administration")},
              {ID_DEVICES, _("&Devices"), _("Network and device setup")},
+             {ID_SCHEDULER, _("S&cheduler"), _("Scheduler setup")},
              {MenuEntry::kSeparator, {}, {}},
              {ID_EXIT, _("&Exit"), _("Close Plexor")},
          }},
         {_("&View"),
          {
+             {ID_ACTIVITIES, _("Display &activities"), _("Display detailed activity list")},
              {ID_DATAVIEW, _("&Dataview"), _("Read and write setpoint values")},
          }},
         {_("&Help"),
@@ -241,6 +247,16 @@ void MainFrame::OnMenu(wxCommandEvent& event)
         dialog.ShowModal();
         break;
     }
+    case ID_USERS:
+        RunUserAdministration(this);
+        break;
+    case ID_SCHEDULER:
+        RunScheduler(this);
+        break;
+    case ID_ACTIVITIES:
+        // Modeless; each command opens another window.
+        ShowActivityLog(this);
+        break;
     default:
         event.Skip();
     }

@@ -3,9 +3,12 @@
 #include "eventbridge.h"
 #include "gui_support.h"
 #include "mainframe.h"
+#include "mirror.h"
+#include "spyfrm.h"
 #include "startup.h"
 #include "status-window.h"
 #include "support.h"
+#include "userdlg.h"
 #include "version.h"
 
 #include <widgetkit/aboutdlg.h>
@@ -48,6 +51,29 @@ protected:
 private:
     wxString* m_title;
     wxString* m_buildInfo;
+};
+
+// Answers a modal dialog of type D with a code, noting its title.
+template <class D>
+class Dismiss : public wxExpectModalBase<D, Dismiss<D>>
+{
+public:
+    Dismiss(int code, wxString* title)
+        : m_code(code)
+        , m_title(title)
+    {
+    }
+
+protected:
+    int OnInvoked(D* dialog) const override
+    {
+        *m_title = dialog->GetTitle();
+        return m_code;
+    }
+
+private:
+    int m_code;
+    wxString* m_title;
 };
 
 class MainFrameTest : public ::testing::Test
@@ -176,39 +202,78 @@ TEST_F(MainFrameTest, CloseWithoutClientsDoesNotAsk)
     EXPECT_TRUE(Closing());
 }
 
-TEST_F(MainFrameTest, MenusHoldOnlyWhatIsBuilt)
+TEST_F(MainFrameTest, MenusInTheirOrder)
 {
+    struct Item {
+        int id;
+        const char* label;
+        const char* help;
+    };
+    const std::vector<std::pair<const char*, std::vector<Item>>> expected = {
+        {"&File",
+         {{MainFrame::ID_USERS, "&Users", "User administration"},
+          {MainFrame::ID_DEVICES, "&Devices", "Network and device setup"},
+          {MainFrame::ID_SCHEDULER, "S&cheduler", "Scheduler setup"},
+          {wxID_SEPARATOR, "", ""},
+          {MainFrame::ID_EXIT, "&Exit", "Close Plexor"}}},
+        {"&View",
+         {{MainFrame::ID_ACTIVITIES, "Display &activities", "Display detailed activity list"},
+          {MainFrame::ID_DATAVIEW, "&Dataview", "Read and write setpoint values"}}},
+        {"&Help", {{MainFrame::ID_ABOUT, "About", ""}}},
+    };
     wxMenuBar* bar = frame->GetMenuBar();
-    ASSERT_EQ(bar->GetMenuCount(), 3u);
-    EXPECT_EQ(bar->GetMenuLabel(0), "&File");
-    EXPECT_EQ(bar->GetMenuLabel(1), "&View");
-    EXPECT_EQ(bar->GetMenuLabel(2), "&Help");
+    ASSERT_EQ(bar->GetMenuCount(), expected.size());
+    for (size_t m = 0; m < expected.size(); ++m) {
+        EXPECT_EQ(bar->GetMenuLabel(m), expected[m].first);
+        wxMenu* menu = bar->GetMenu(m);
+        ASSERT_EQ(menu->GetMenuItemCount(), expected[m].second.size()) << m;
+        for (size_t i = 0; i < expected[m].second.size(); ++i) {
+            const Item& want = expected[m].second[i];
+            wxMenuItem* item = menu->FindItemByPosition(i);
+            if (want.id == wxID_SEPARATOR) {
+                EXPECT_TRUE(item->IsSeparator()) << m << "/" << i;
+                continue;
+            }
+            EXPECT_EQ(item->GetId(), want.id);
+            EXPECT_EQ(item->GetItemLabel(), want.label);
+            EXPECT_EQ(item->GetHelp(), want.help);
+        }
+    }
+}
 
-    // File: Devices, separator, Exit.
-    wxMenu* file = bar->GetMenu(0);
-    ASSERT_EQ(file->GetMenuItemCount(), 3u);
-    EXPECT_EQ(file->FindItemByPosition(0)->GetId(), MainFrame::ID_DEVICES);
-    EXPECT_EQ(file->FindItemByPosition(0)->GetItemLabel(), "&Devices");
-    EXPECT_EQ(file->FindItemByPosition(0)->GetHelp(), "Network and device setup");
-    EXPECT_TRUE(file->FindItemByPosition(1)->IsSeparator());
-    wxMenuItem* exit = file->FindItemByPosition(2);
-    EXPECT_EQ(exit->GetId(), MainFrame::ID_EXIT);
-    EXPECT_EQ(exit->GetItemLabel(), "&Exit");
-    EXPECT_EQ(exit->GetHelp(), "Close Plexor");
+TEST_F(MainFrameTest, MenuCommandsOpenTheirWindows)
+{
+    auto command = [&](int id) {
+        wxCommandEvent event(wxEVT_MENU, id);
+        frame->GetEventHandler()->ProcessEvent(event);
+    };
+    auto logs = [&] {
+        std::vector<SpyFrm*> found;
+        for (wxWindow* w : frame->GetChildren())
+            if (auto* log = dynamic_cast<SpyFrm*>(w); log && !wxTheApp->IsScheduledForDestruction(log))
+                found.push_back(log);
+        return found;
+    };
 
-    wxMenu* view = bar->GetMenu(1);
-    ASSERT_EQ(view->GetMenuItemCount(), 1u);
-    EXPECT_EQ(view->FindItemByPosition(0)->GetId(), MainFrame::ID_DATAVIEW);
-    EXPECT_EQ(view->FindItemByPosition(0)->GetHelp(), "Read and write setpoint values");
+    // Each command opens another activity log, modeless.
+    command(MainFrame::ID_ACTIVITIES);
+    command(MainFrame::ID_ACTIVITIES);
+    const auto open = logs();
+    ASSERT_EQ(open.size(), 2u);
+    EXPECT_NE(open[0], open[1]);
+    for (SpyFrm* log : open) {
+        EXPECT_TRUE(log->IsShown());
+        EXPECT_FALSE(log->IsModal());
+        log->Destroy();
+    }
+    wxTheApp->ProcessIdle();
+    EXPECT_TRUE(logs().empty());
 
-    wxMenu* help = bar->GetMenu(2);
-    ASSERT_EQ(help->GetMenuItemCount(), 1u);
-    EXPECT_EQ(help->FindItemByPosition(0)->GetId(), MainFrame::ID_ABOUT);
-    EXPECT_EQ(help->FindItemByPosition(0)->GetItemLabel(), "About");
-
-    // Windows not built yet have no entries.
-    for (int id : {MainFrame::ID_USERS, MainFrame::ID_SCHEDULER, MainFrame::ID_ACTIVITIES})
-        EXPECT_EQ(bar->FindItem(id), nullptr) << id;
+    // Users and scheduler are modal and gone when the command returns.
+    wxString title;
+    wxTEST_DIALOG(command(MainFrame::ID_USERS), Dismiss<UserDlg>(wxID_CANCEL, &title));
+    wxTEST_DIALOG(command(MainFrame::ID_SCHEDULER), Dismiss<SchedulerDialog>(0, &title));
+    EXPECT_EQ(title, "Scheduler");
 }
 
 TEST_F(MainFrameTest, ControlQCloses)
