@@ -211,7 +211,8 @@ bool OpenDevicePopup()
 bool OpenDevicesDialog()
 {
     Click(18, 14);
-    Press(WXK_DOWN);
+    Press(WXK_DOWN); // "Users"
+    Press(WXK_DOWN); // "Devices"
     Press(WXK_RETURN);
     return WaitUntil([] { return Viewable("Devices"); }, 3000);
 }
