@@ -2,6 +2,7 @@
 
 #include <widgetkit/console.h>
 
+#include <chrono>
 #include <cstdlib>
 
 wxDEFINE_EVENT(wxEVT_NC_EVENT, wxNCEvent);
@@ -19,6 +20,9 @@ bool IsIoType(int type)
 {
     return type >= NCEVENT_READ_REQUEST && type <= NCEVENT_WRITE_RESULT;
 }
+
+// Longest stretch of dispatching before the main loop gets a turn.
+constexpr std::chrono::milliseconds kSlice{20};
 
 } // namespace
 
@@ -122,8 +126,9 @@ std::vector<LogPiece> ColorLogLine(const std::string& line)
 }
 
 EventBridge::EventBridge()
+    : m_resume(this)
 {
-    Bind(wxEVT_NC_EVENT, &EventBridge::OnNCEvent, this);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Drain(); });
     s_current.store(this);
 }
 
@@ -131,8 +136,11 @@ EventBridge::~EventBridge()
 {
     EventBridge* self = this;
     s_current.compare_exchange_strong(self, nullptr);
+    m_resume.Stop();
     // Events still queued would reach windows that are gone.
     DeletePendingEvents();
+    std::lock_guard<std::mutex> hold(m_queueLock);
+    m_queue.clear();
 }
 
 void EventBridge::CoreCallback(const ncevent_t* event)
@@ -142,22 +150,49 @@ void EventBridge::CoreCallback(const ncevent_t* event)
     EventBridge* bridge = s_current.load();
     if (!bridge)
         return;
-    wxNCEvent copy(event);
-    if (!copy.GetCoreEvent())
+    auto copy = std::make_unique<wxNCEvent>(event);
+    if (!copy->GetCoreEvent())
         return; // the copy failed: nothing to tell
-    if (!bridge->m_shuttingDown.load())
-        bridge->AddPendingEvent(copy);
+    if (bridge->m_shuttingDown.load())
+        return;
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> hold(bridge->m_queueLock);
+        bridge->m_queue.push_back(std::move(copy));
+        wake = !bridge->m_drainScheduled;
+        bridge->m_drainScheduled = true;
+    }
+    if (wake)
+        bridge->CallAfter(&EventBridge::Drain);
+}
+
+void EventBridge::Drain()
+{
+    const auto until = std::chrono::steady_clock::now() + kSlice;
+    for (unsigned n = 1;; ++n) {
+        std::unique_ptr<wxNCEvent> next;
+        {
+            std::lock_guard<std::mutex> hold(m_queueLock);
+            if (m_queue.empty()) {
+                m_drainScheduled = false;
+                return;
+            }
+            next = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        Dispatch(*next);
+        if (n % 64 == 0 && std::chrono::steady_clock::now() >= until) {
+            // More remain and the slice is over: the timer goes on with them.
+            m_resume.StartOnce(1);
+            return;
+        }
+    }
 }
 
 void EventBridge::SetOutput(std::FILE* out, std::FILE* err)
 {
     m_out = out;
     m_err = err;
-}
-
-void EventBridge::OnNCEvent(wxNCEvent& event)
-{
-    Dispatch(event);
 }
 
 void EventBridge::Dispatch(wxNCEvent& event)

@@ -8,9 +8,13 @@
 #include <plexord.h>
 
 #include <wx/event.h>
+#include <wx/timer.h>
 
 #include <atomic>
 #include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -109,10 +113,19 @@ public:
     Delegate<unsigned short> onNetworkChanged;    // 16
 
 private:
-    void OnNCEvent(wxNCEvent& event);
+    // Dispatches queued events for one time slice, then lets the main loop
+    // run its timers and input before going on.
+    void Drain();
     void PrintLogLine(const std::string& line);
 
     std::atomic<bool> m_shuttingDown{false};
+    // Events from the core's threads, oldest first. The toolkit's own
+    // pending-event loop runs until its queue is empty, which a busy server
+    // never lets happen: the console would stop redrawing.
+    std::mutex m_queueLock;
+    std::deque<std::unique_ptr<wxNCEvent>> m_queue;
+    bool m_drainScheduled = false; // guarded by m_queueLock
+    wxTimer m_resume;
     int m_clientCount = 0;
     std::FILE* m_out = stdout;
     std::FILE* m_err = stderr;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+
+#include <wx/timer.h>
 #include <vector>
 
 namespace {
@@ -98,6 +100,36 @@ TEST_F(BridgeTest, EventsFromOtherThreadsArriveInOrderOnTheUiThread)
         ++expected;
     }
     EXPECT_EQ(readRequests, kEvents / 4);
+}
+
+TEST_F(BridgeTest, TimersRunWhileEventsKeepComing)
+{
+    // Each event dispatched brings the next one, so the queue never runs
+    // dry; the main loop must still get its turn before the chain ends.
+    struct Chain
+    {
+        int left = 200000;
+        int atFirstTick = -1;
+        void OnEvent(wxNCEvent&)
+        {
+            if (left > 0)
+                test::Deliver(NCEVENT_CLIENT_EVENT, --left);
+        }
+    } chain;
+    Listener<Chain, wxNCEvent&> next{&chain, &Chain::OnEvent};
+    bridge.onEvent.Subscribe(next);
+    wxTimer tick;
+    tick.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        if (chain.atFirstTick < 0)
+            chain.atFirstTick = chain.left;
+    });
+    tick.Start(5);
+    test::Deliver(NCEVENT_CLIENT_EVENT, 0);
+    const bool ended = test::WaitFor([&] { return chain.left == 0; }, 60000);
+    tick.Stop();
+    bridge.onEvent.Remove(next);
+    ASSERT_TRUE(ended) << chain.left;
+    EXPECT_GT(chain.atFirstTick, 0);
 }
 
 TEST_F(BridgeTest, NothingIsPostedOnceShuttingDown)
