@@ -188,7 +188,14 @@ void SpyFrm::OnEvent(wxNCEvent& event)
 
 void SpyFrm::OnCountTimer(wxTimerEvent&)
 {
-    m_list->SetItemCount(static_cast<long>(m_log.GetCount()));
+    const long shown = m_list->GetItemCount();
+    const long count = static_cast<long>(m_log.GetCount());
+    // New rows scroll into view while the operator watches the newest ones;
+    // once scrolled back to older rows, the view stays there.
+    const bool atEnd = shown == 0 || m_list->GetTopItem() + m_list->GetCountPerPage() >= shown;
+    m_list->SetItemCount(count);
+    if (atEnd && count > shown)
+        m_list->EnsureVisible(count - 1);
 }
 
 void SpyFrm::OnClearText(wxCommandEvent&)

@@ -241,6 +241,22 @@ TEST_F(SpyFrmTest, WindowsListenWhileTheyLive)
     EXPECT_EQ(bridge.onEvent.GetListenerCount(), listeners + 1);
     Throw(NCEVENT_WRITE_RESULT, pump, "SP", "", 3);
     EXPECT_EQ(Column(second, SpyLog::COL_DEVICE), (Texts{"Boiler", "Pump"}));
+
+    // The view follows new rows while it shows the last one, not once the
+    // operator has scrolled back.
+    wxListCtrl* list = second->GetList();
+    auto lastVisible = [&] { return list->GetTopItem() + list->GetCountPerPage() >= list->GetItemCount(); };
+    for (int i = 0; i < 200; ++i)
+        Throw(NCEVENT_READ_RESULT, boiler, "T1", "", i);
+    ASSERT_EQ(Column(second, SpyLog::COL_VALUE).size(), 202u);
+    EXPECT_TRUE(test::WaitFor(lastVisible));
+    list->EnsureVisible(0);
+    ASSERT_TRUE(test::WaitFor([&] { return list->GetTopItem() == 0; }));
+    for (int i = 0; i < 50; ++i)
+        Throw(NCEVENT_READ_RESULT, boiler, "T1", "", i);
+    ASSERT_EQ(Column(second, SpyLog::COL_VALUE).size(), 252u);
+    test::Pump(100);
+    EXPECT_EQ(list->GetTopItem(), 0);
 }
 
 } // namespace
