@@ -65,34 +65,6 @@ private:
     int* m_mode;
 };
 
-// Picks a file (none: Cancel) and records the selector's title.
-class PickFile : public wxExpectModalBase<wxFileDialog, PickFile>
-{
-public:
-    explicit PickFile(const std::string& path, wxString* title = nullptr)
-        : m_path(wxString::FromUTF8(path))
-        , m_title(title)
-    {
-    }
-
-protected:
-    int OnInvoked(wxFileDialog* dialog) const override
-    {
-        if (m_title)
-            *m_title = dialog->GetMessage();
-        if (m_path.empty())
-            return wxID_CANCEL;
-        dialog->SetPath(m_path);
-        // GTK takes the path over in its own time.
-        test::WaitFor([&] { return dialog->GetPath() == m_path; }, 5000);
-        return wxID_OK;
-    }
-
-private:
-    wxString m_path;
-    wxString* m_title;
-};
-
 // Presses OK in the dialog as it was prepared.
 class ConfirmBackup : public wxExpectModalBase<BackupDialog, ConfirmBackup>
 {
@@ -478,7 +450,7 @@ TEST_F(BackupGuiTest, OpenersFromTheDevicePanel)
     rows.clear();
     {
         wxCommandEvent event(wxEVT_MENU, DevicePanel::ID_RESTORE);
-        wxTEST_DIALOG(boilerPanel->ProcessWindowEvent(event), PickFile(path, &title), ConfirmBackup(),
+        wxTEST_DIALOG(boilerPanel->ProcessWindowEvent(event), test::AnswerFile(path, &title), ConfirmBackup(),
                       RunWindow(&rows));
     }
     EXPECT_EQ(title, "Select backup to restore from");
@@ -499,7 +471,7 @@ TEST_F(BackupGuiTest, ChoosingTheFileReloadsTheDialog)
     click.SetEventObject(dialog.GetFileButton());
 
     wxString title;
-    wxTEST_DIALOG(dialog.GetFileButton()->ProcessWindowEvent(click), PickFile(good, &title));
+    wxTEST_DIALOG(dialog.GetFileButton()->ProcessWindowEvent(click), test::AnswerFile(good, &title));
     EXPECT_EQ(title, "Select backup to restore from");
     EXPECT_EQ(dialog.GetFileButton()->GetLabel(), wxString::FromUTF8(good));
     EXPECT_EQ(dialog.GetDeviceNameLabel()->GetLabel(), "Device name: Old boiler");
@@ -510,14 +482,14 @@ TEST_F(BackupGuiTest, ChoosingTheFileReloadsTheDialog)
 
     wxString message;
     wxTEST_DIALOG(dialog.GetFileButton()->ProcessWindowEvent(click),
-                  PickFile(config.file("bad.xml")), test::AnswerMessage(wxID_OK, &message));
+                  test::AnswerFile(config.file("bad.xml")), test::AnswerMessage(wxID_OK, &message));
     EXPECT_EQ(message, "Failed to load backup: Missing attribute \"a\" in <sp> element");
     EXPECT_EQ(dialog.GetDeviceNameLabel()->GetLabel(), "Device name:");
     EXPECT_FALSE(dialog.GetDeviceNameLabel()->IsEnabled());
     EXPECT_TRUE(dialog.GetGroupBoxes().empty());
     EXPECT_FALSE(dialog.FindWindow(wxID_OK)->IsEnabled());
     // Cancelling the file selector changes nothing.
-    wxTEST_DIALOG(dialog.GetFileButton()->ProcessWindowEvent(click), PickFile(""));
+    wxTEST_DIALOG(dialog.GetFileButton()->ProcessWindowEvent(click), test::AnswerFile(""));
     EXPECT_EQ(dialog.GetFileButton()->GetLabel(), wxString::FromUTF8(config.file("bad.xml")));
 }
 

@@ -22,36 +22,6 @@ namespace {
 const char kTc200[] = "TC-200 Temperature controller";
 const char kPx40[] = "PX-40 Pressure transmitter";
 
-// Records where the file dialog starts and picks a file.
-class PickFile : public wxExpectModalBase<wxFileDialog, PickFile>
-{
-public:
-    PickFile(const wxString& path, wxString* folder, wxString* title)
-        : m_path(path)
-        , m_folder(folder)
-        , m_title(title)
-    {
-    }
-
-protected:
-    int OnInvoked(wxFileDialog* dialog) const override
-    {
-        *m_folder = dialog->GetDirectory();
-        *m_title = dialog->GetMessage();
-        if (m_path.empty())
-            return wxID_CANCEL;
-        dialog->SetPath(m_path);
-        // GTK takes the path over in its own time: one yield is not always enough.
-        test::WaitFor([&] { return dialog->GetPath() == m_path; }, 5000);
-        return wxID_OK;
-    }
-
-private:
-    wxString m_path;
-    wxString* m_folder;
-    wxString* m_title;
-};
-
 class DeviceSetupTest : public ::testing::Test
 {
 protected:
@@ -272,12 +242,12 @@ TEST_F(DeviceSetupTest, BrowseStartsInTheDocumentationFolder)
 
     wxString folder;
     wxString title;
-    wxTEST_DIALOG(dialog->BrowseDocumentation(), PickFile(wxString(), &folder, &title));
+    wxTEST_DIALOG(dialog->BrowseDocumentation(), test::AnswerFile("", &title, &folder));
     EXPECT_EQ(folder, wxString::FromUTF8(docs.string()));
     EXPECT_EQ(title, "Documentation");
     EXPECT_EQ(dialog->GetDocumentationCtrl()->GetValue(), wxString::FromUTF8(current));
 
-    wxTEST_DIALOG(dialog->BrowseDocumentation(), PickFile(wxString::FromUTF8(chosen), &folder, &title));
+    wxTEST_DIALOG(dialog->BrowseDocumentation(), test::AnswerFile(chosen, &title, &folder));
     EXPECT_EQ(dialog->GetDocumentationCtrl()->GetValue(), wxString::FromUTF8(chosen));
 }
 

@@ -27,35 +27,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Picks a file in the file dialog, recording where and under what title it
-// started.
-class ChooseFile : public wxExpectModalBase<wxFileDialog, ChooseFile>
-{
-public:
-    ChooseFile(const wxString& path, wxString* folder, wxString* title)
-        : m_path(path)
-        , m_folder(folder)
-        , m_title(title)
-    {
-    }
-
-protected:
-    int OnInvoked(wxFileDialog* dialog) const override
-    {
-        *m_folder = dialog->GetDirectory();
-        *m_title = dialog->GetMessage();
-        dialog->SetPath(m_path);
-        // GTK takes the path over in its own time.
-        test::WaitFor([&] { return dialog->GetPath() == m_path; }, 3000);
-        return wxID_OK;
-    }
-
-private:
-    wxString m_path;
-    wxString* m_folder;
-    wxString* m_title;
-};
-
 class NetworkSetupTest : public ::testing::Test
 {
 protected:
@@ -453,7 +424,7 @@ TEST_F(NetworkSetupTest, DatabaseWritesFileAndDelayAndRuns)
         browse->GetEventHandler()->ProcessEvent(click);
     };
     wxString folder, title;
-    wxTEST_DIALOG(pick(), ChooseFile(wxString::FromUTF8(other), &folder, &title));
+    wxTEST_DIALOG(pick(), test::AnswerFile(other, &title, &folder));
     EXPECT_EQ(folder, config.wxpath()); // the folder of the current file
     EXPECT_EQ(title, "Filename");
     EXPECT_EQ(Field<wxTextCtrl>("filename")->GetValue(), wxString::FromUTF8(other));

@@ -21,34 +21,6 @@
 
 namespace {
 
-// Picks the path (none: Cancel) and records the dialog's title and name.
-class AnswerFile : public wxExpectModalBase<wxFileDialog, AnswerFile>
-{
-public:
-    AnswerFile(const std::string& path, wxString* offered = nullptr)
-        : m_path(wxString::FromUTF8(path))
-        , m_offered(offered)
-    {
-    }
-
-protected:
-    int OnInvoked(wxFileDialog* dialog) const override
-    {
-        if (m_offered)
-            *m_offered = dialog->GetMessage() + "|" + dialog->GetFilename();
-        if (m_path.empty())
-            return wxID_CANCEL;
-        dialog->SetPath(m_path);
-        // GTK takes the path over in its own time.
-        test::WaitFor([&] { return dialog->GetPath() == m_path; }, 5000);
-        return wxID_OK;
-    }
-
-private:
-    wxString m_path;
-    wxString* m_offered;
-};
-
 // Sends the control's event as a click would.
 void Send(wxControl* control, wxEventType type, int value)
 {
@@ -205,20 +177,21 @@ TEST_F(SpyFrmTest, SavesTheListedRows)
 
     const std::string path = config.file("saved.txt");
     test::WriteFile(path, std::string(500, 'x'));
-    wxString offered;
-    wxTEST_DIALOG(log->SaveRows(), AnswerFile(path, &offered));
-    EXPECT_EQ(offered, "Save log as ...|plexord-log.txt");
+    wxString title, name;
+    wxTEST_DIALOG(log->SaveRows(), test::AnswerFile(path, &title, nullptr, &name));
+    EXPECT_EQ(title, "Save log as ...");
+    EXPECT_EQ(name, "plexord-log.txt");
     EXPECT_EQ(test::ReadFile(path), expected);
 
-    wxTEST_DIALOG(log->SaveRows(), AnswerFile(""));
+    wxTEST_DIALOG(log->SaveRows(), test::AnswerFile(""));
     // A name taken by a folder cannot be opened as a file, even by root.
     const std::string folder = config.file("taken.txt");
     ASSERT_TRUE(std::filesystem::create_directory(folder));
     wxString message;
-    wxTEST_DIALOG(log->SaveRows(), AnswerFile(folder), test::AnswerMessage(wxID_OK, &message));
+    wxTEST_DIALOG(log->SaveRows(), test::AnswerFile(folder), test::AnswerMessage(wxID_OK, &message));
     EXPECT_EQ(message, "Failed to open file for writing");
     // A write that fails is said, not taken for a saved log.
-    wxTEST_DIALOG(log->SaveRows(), AnswerFile("/dev/full"), test::AnswerMessage(wxID_OK, &message));
+    wxTEST_DIALOG(log->SaveRows(), test::AnswerFile("/dev/full"), test::AnswerMessage(wxID_OK, &message));
     EXPECT_TRUE(message.Contains(wxString(std::strerror(ENOSPC)))) << message;
     EXPECT_EQ(log->GetList()->GetItemCount(), 3);
 }
