@@ -1,5 +1,6 @@
 #include "devicedlg.h"
 
+#include "coretext.h"
 #include "devicesetup.h"
 #include "images.h"
 #include "networktypes.h"
@@ -25,11 +26,6 @@ namespace {
 
 // How long to wait for a network that a removal holds locked.
 constexpr int kFetchWaitMs = 1000;
-
-wxString FromCore(const char* text)
-{
-    return text ? wxString::FromUTF8(text) : wxString();
-}
 
 unsigned short ItemId(const wxControlWithItems* control, int row)
 {

@@ -1,5 +1,6 @@
 #include "devicesetup.h"
 
+#include "coretext.h"
 #include "images.h"
 
 #include <plexord.h>
@@ -19,11 +20,6 @@
 #include <cstdio>
 
 namespace {
-
-wxString FromCore(const char* text)
-{
-    return text ? wxString::FromUTF8(text) : wxString();
-}
 
 } // namespace
 
@@ -186,23 +182,16 @@ bool DeviceSetupDlg::ApplySettings()
         return false;
     }
     // Every setter runs; the first refusal is shown under its field's label.
-    wxString refused;
-    const auto check = [&refused](const wxString& label, ncerr_t result) {
-        if (ncerr_is_ok(result))
-            return;
-        std::fprintf(stderr, "Error: %s\n", ncerr_get_string(result));
-        if (refused.empty())
-            refused = label + wxGetTranslation(FromCore(ncerr_get_string(result)));
-    };
-    check(_("Address: "), device_set_address(device, wxStoC(m_address->GetValue()).cstr()));
-    check(_("Name: "), device_set_name(device, wxStoC(m_name->GetValue()).cstr()));
-    check(_("Hardware: "), device_set_hardware(device, wxStoC(m_hardware->GetStringSelection()).cstr()));
-    check(_("Documentation: "), device_load_documentation(device, wxStoC(m_documentation->GetValue()).cstr()));
+    FirstRefusal refused;
+    refused.Check(_("Address: "), device_set_address(device, wxStoC(m_address->GetValue()).cstr()));
+    refused.Check(_("Name: "), device_set_name(device, wxStoC(m_name->GetValue()).cstr()));
+    refused.Check(_("Hardware: "), device_set_hardware(device, wxStoC(m_hardware->GetStringSelection()).cstr()));
+    refused.Check(_("Documentation: "), device_load_documentation(device, wxStoC(m_documentation->GetValue()).cstr()));
     const int64_t maxAge = ReadMaxCacheAge(m_maxAge->GetValue(), device_get_max_cache_age(device));
-    check(_("Max cache age:") + " ", device_cache_enforce(device, m_cache->GetValue() ? 1 : 0, maxAge));
+    refused.Check(_("Max cache age:") + " ", device_cache_enforce(device, m_cache->GetValue() ? 1 : 0, maxAge));
     devicemgr_drop_device(device);
-    if (!refused.empty()) {
-        ShowNotification(refused, wxART_ERROR);
+    if (refused.Any()) {
+        ShowNotification(refused.Text(), wxART_ERROR);
         return false;
     }
     HideNotification();

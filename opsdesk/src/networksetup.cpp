@@ -1,5 +1,6 @@
 #include "networksetup.h"
 
+#include "coretext.h"
 #include "images.h"
 
 #include <widgetkit/stoc.h>
@@ -43,11 +44,6 @@ ncerr_t Report(ncerr_t first, ncerr_t result)
 ncerr_t Report(ncerr_t result)
 {
     return Report(ncerr_ok(), result);
-}
-
-wxString FromCore(const char* text)
-{
-    return text ? wxString::FromUTF8(text) : wxString();
 }
 
 } // namespace

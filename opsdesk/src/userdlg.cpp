@@ -1,5 +1,6 @@
 #include "userdlg.h"
 
+#include "coretext.h"
 #include "images.h"
 
 #include <plexord.h>
@@ -21,11 +22,6 @@ namespace {
 
 // Texts go to and come from the core as UTF-8 both ways, so a name outside
 // ASCII reads back as it was typed.
-wxString FromCore(const char* text)
-{
-    return text ? wxString::FromUTF8(text) : wxString();
-}
-
 } // namespace
 
 void RunUserAdministration(wxWindow* parent)
@@ -248,21 +244,14 @@ bool UserEditDlg::ApplySettings()
         return false;
     }
     // Every setter runs; the first refusal is shown with its field's label.
-    wxString refused;
-    const auto check = [&refused](const wxString& label, ncerr_t result) {
-        if (ncerr_is_ok(result))
-            return;
-        std::fprintf(stderr, "Error: %s\n", ncerr_get_string(result));
-        if (refused.empty())
-            refused = label + wxGetTranslation(FromCore(ncerr_get_string(result)));
-    };
-    check(_("Name: "), user_set_name(user, wxStoC(m_name->GetValue()).cstr()));
-    check(_("Password 1/2: "), user_set_password(user, wxStoC(password).cstr()));
-    check(_("Read access: "), user_set_read_access(user, wxStoC(m_read->GetValue()).cstr()));
-    check(_("Write access: "), user_set_write_access(user, wxStoC(m_write->GetValue()).cstr()));
+    FirstRefusal refused;
+    refused.Check(_("Name: "), user_set_name(user, wxStoC(m_name->GetValue()).cstr()));
+    refused.Check(_("Password 1/2: "), user_set_password(user, wxStoC(password).cstr()));
+    refused.Check(_("Read access: "), user_set_read_access(user, wxStoC(m_read->GetValue()).cstr()));
+    refused.Check(_("Write access: "), user_set_write_access(user, wxStoC(m_write->GetValue()).cstr()));
     usermanager_drop_user(user);
-    if (!refused.empty()) {
-        wxMessageBox(refused, wxMessageBoxCaptionStr, wxOK | wxICON_ERROR, this);
+    if (refused.Any()) {
+        wxMessageBox(refused.Text(), wxMessageBoxCaptionStr, wxOK | wxICON_ERROR, this);
         return false;
     }
     return true;
