@@ -376,21 +376,21 @@ void SchedulerDialog::BuildDetails()
     m_valueSection = Section(p, _("Value to write:"), valueRows.Sizer());
     m_detailsSizer->Add(m_valueSection, 0, wxEXPAND);
 
-    RowGrid fromRows(p, labels);
-    m_sourceDevice = new wxChoice(p, wxID_ANY);
-    m_sourceSetpoint = AddCommittedText(p, &SchedulerDialog::CommitSourceSetpoint, wxDefaultSize);
-    fromRows.Add(_("Device:"), m_sourceDevice);
-    fromRows.Add(_("Setpoint:"), m_sourceSetpoint);
-    m_fromSection = Section(p, _("From:"), fromRows.Sizer());
-    m_detailsSizer->Add(m_fromSection, 0, wxEXPAND);
-
-    RowGrid toRows(p, labels);
-    m_targetDevice = new wxChoice(p, wxID_ANY);
-    m_targetSetpoint = AddCommittedText(p, &SchedulerDialog::CommitTargetSetpoint, wxDefaultSize);
-    toRows.Add(_("Device:"), m_targetDevice);
-    toRows.Add(_("Setpoint:"), m_targetSetpoint);
-    m_toSection = Section(p, _("To:"), toRows.Sizer());
-    m_detailsSizer->Add(m_toSection, 0, wxEXPAND);
+    // "From:" and "To:" each pick a device and a setpoint.
+    auto setpointSection = [&](const wxString& heading, wxChoice** device, wxTextCtrl** setpoint,
+                               void (SchedulerDialog::*commit)()) {
+        RowGrid rows(p, labels);
+        *device = new wxChoice(p, wxID_ANY);
+        *setpoint = AddCommittedText(p, commit, wxDefaultSize);
+        rows.Add(_("Device:"), *device);
+        rows.Add(_("Setpoint:"), *setpoint);
+        wxSizer* section = Section(p, heading, rows.Sizer());
+        m_detailsSizer->Add(section, 0, wxEXPAND);
+        return section;
+    };
+    m_fromSection = setpointSection(_("From:"), &m_sourceDevice, &m_sourceSetpoint,
+                                    &SchedulerDialog::CommitSourceSetpoint);
+    m_toSection = setpointSection(_("To:"), &m_targetDevice, &m_targetSetpoint, &SchedulerDialog::CommitTargetSetpoint);
 
     RowGrid repetition(p, labels);
     m_firstDate = new wxButton(p, wxID_ANY, "0000-00-00");
