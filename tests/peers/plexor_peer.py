@@ -640,6 +640,7 @@ class PlexorSimulator:
         self._lock = threading.RLock()
         self._stop = threading.Event()
         self._thread = None
+        self._secret_path = None
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind((host, port))
@@ -809,16 +810,21 @@ class PlexorSimulator:
             os.fchmod(fd, 0o600)
             os.write(fd, secret)
             os.close(fd)
-            entry["path"] = path
+            entry["path"] = self._secret_path = path
             sent = path + ".missing" if self.script.get("challenge_file") == "missing" else path
             conn.send(self._str("challenge_path", sent))
             answer = conn.string(MAX_CHALLENGE + 1)
+            # Gone before the client hears the verdict: one secret, one try.
+            self._secret_path = None
+            os.unlink(path)
             entry["answer_length"] = len(answer)
             entry["ok"] = secrets.compare_digest(answer, secret[:MAX_CHALLENGE])
             self._ctl(conn, "challenge_result", ACK if entry["ok"] else NAK)
             return entry["ok"]
         finally:
-            os.unlink(path)
+            if self._secret_path:
+                self._secret_path = None
+                os.unlink(path)
 
     def _devlist(self, conn):
         for i, d in enumerate(self.devices):
@@ -980,8 +986,18 @@ def serve_main(argv):
     args = p.parse_args(argv)
     sim = PlexorSimulator(_parse_flags(args), args.host, args.port)
     sim.record_path = args.record
-    signal.signal(signal.SIGTERM, lambda *_: sim._stop.set())
-    signal.signal(signal.SIGINT, lambda *_: sim._stop.set())
+    def finish(*_):
+        # A session may be blocked in a read: save, clean up and leave now.
+        sim._stop.set()
+        if sim._secret_path:
+            try:
+                os.unlink(sim._secret_path)
+            except OSError:
+                pass
+        sim.save()
+        os._exit(0)
+    signal.signal(signal.SIGTERM, finish)
+    signal.signal(signal.SIGINT, finish)
 
     def commands():
         for line in sys.stdin:
