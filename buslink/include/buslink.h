@@ -443,6 +443,112 @@ BUSLINK_API int modbus_xbee_send_frame(modbus_xbee_t *xbee, uint32_t link, uint3
 BUSLINK_API int modbus_xbee_read_frame(modbus_xbee_t *xbee, uint32_t link, uint32_t unit, void *message,
                                        unsigned *length);
 
+/* ======================================================================
+ * Remote-server client: a TCP link to another Plexord server, a login, a
+ * copy of its device list, and setpoint reads and writes queued by device
+ * name and exchanged in one flush. One thread per client.
+ * ====================================================================== */
+
+enum {
+    PLEXOR_SUCCESS = 0,
+    PLEXOR_E_NO_CONNECTION = 1,
+    PLEXOR_E_WRITE = 2,
+    PLEXOR_E_READ = 3,
+    PLEXOR_E_NOT_ACKNOWLEDGED = 4,
+    PLEXOR_E_INVALID_TYPE = 5,
+    PLEXOR_E_UNEXPECTED_RESPONSE = 6,
+    PLEXOR_E_ALREADY_CONNECTED = 7,
+    PLEXOR_E_SOCKET = 8,
+    PLEXOR_E_SERVER_NOT_FOUND = 9,
+    PLEXOR_E_NO_RESPONSE = 10,
+    PLEXOR_E_LOGIN = 11,
+    PLEXOR_E_NOT_REQUESTED = 12,
+    PLEXOR_E_NO_DEVICE = 13,
+    PLEXOR_E_NOT_PROCESSED = 14,
+    PLEXOR_E_FAILED = 15,
+    PLEXOR_E_NO_ACCESS = 16,
+    PLEXOR_E_CHALLENGE_DISABLED = 17,
+    PLEXOR_E_CHALLENGE_NOT_FOUND = 18,
+    PLEXOR_E_CHALLENGE_OPEN = 19
+};
+
+/* A buffer answer longer than this is refused (status 3, link dropped). */
+#define PLEXOR_MAX_BUFFER_ANSWER (16u * 1024u * 1024u)
+
+typedef struct plexor_client plexor_client_t;
+typedef struct plexor_device plexor_device_t;
+
+BUSLINK_API const char *plexor_error_string(int code);
+
+BUSLINK_API plexor_client_t *plexor_new(void);
+/* Frees requests, devices and client information; closes the socket. */
+BUSLINK_API void plexor_delete(plexor_client_t *client);
+/* 0, 2, 3, 7 (connected, or a socket held since a failed attempt), 8, 9,
+ * 10, 11. */
+BUSLINK_API int plexor_connect(plexor_client_t *client, const char *host, int port, const char *user,
+                               const char *password);
+/* Login on 127.0.0.1 by answering with the content of the file the server
+ * names: 0, 3, 7 to 11, 17 (switched off on the server), 18, 19. */
+BUSLINK_API int plexor_connect_with_challenge(plexor_client_t *client, int port);
+BUSLINK_API int plexor_disconnect(plexor_client_t *client);
+BUSLINK_API int plexor_has_connection(const plexor_client_t *client);
+
+BUSLINK_API void plexor_set_client_info(plexor_client_t *client, const char *text);
+BUSLINK_API const char *plexor_get_client_info(const plexor_client_t *client);
+BUSLINK_API int plexor_send_client_info(plexor_client_t *client, const char *text);
+
+/* Replaces the local device list with the server's. */
+BUSLINK_API int plexor_sync_devicelist(plexor_client_t *client);
+BUSLINK_API int plexor_get_device_count(const plexor_client_t *client);
+/* Sets *iterator to the first device and returns it (null when none). */
+BUSLINK_API plexor_device_t *plexor_get_first_device(plexor_client_t *client, plexor_device_t **iterator);
+/* Advances *iterator and returns the device it now names, or null. */
+BUSLINK_API plexor_device_t *plexor_get_next_device(plexor_client_t *client, plexor_device_t **iterator);
+BUSLINK_API plexor_device_t *plexor_get_nth_device(plexor_client_t *client, int index);
+
+BUSLINK_API plexor_device_t *plexor_device_new(void);
+/* Only for records from plexor_device_new; the client owns its own. */
+BUSLINK_API void plexor_device_delete(plexor_device_t *device);
+BUSLINK_API void plexor_device_set_id(plexor_device_t *device, unsigned short id);
+BUSLINK_API unsigned short plexor_device_get_id(const plexor_device_t *device);
+BUSLINK_API void plexor_device_set_name(plexor_device_t *device, const char *name);
+BUSLINK_API const char *plexor_device_get_name(const plexor_device_t *device); /* "" for none */
+BUSLINK_API void plexor_device_set_description(plexor_device_t *device, const char *text);
+BUSLINK_API const char *plexor_device_get_description(const plexor_device_t *device); /* may be null */
+BUSLINK_API void plexor_device_set_hardware(plexor_device_t *device, const char *text);
+BUSLINK_API const char *plexor_device_get_hardware(const plexor_device_t *device); /* "" for none */
+BUSLINK_API void plexor_device_set_type(plexor_device_t *device, unsigned char type);
+BUSLINK_API unsigned char plexor_device_get_type(const plexor_device_t *device);
+
+/* Queue a read or a write for a device of the synchronised list: 0, or 13
+ * when no device has that name (nothing is queued). */
+BUSLINK_API int plexor_request_integer(plexor_client_t *client, const char *device, const char *name,
+                                       const char *qualifier);
+BUSLINK_API int plexor_request_float(plexor_client_t *client, const char *device, const char *name,
+                                     const char *qualifier);
+BUSLINK_API int plexor_request_buf(plexor_client_t *client, const char *device, const char *name,
+                                   const char *qualifier, int size);
+BUSLINK_API int plexor_write_integer(plexor_client_t *client, const char *device, const char *name,
+                                     const char *qualifier, int value);
+BUSLINK_API int plexor_write_float(plexor_client_t *client, const char *device, const char *name,
+                                   const char *qualifier, double value);
+BUSLINK_API int plexor_write_buf(plexor_client_t *client, const char *device, const char *name,
+                                 const char *qualifier, const void *data, int size);
+/* Sends the queued requests and stores the answers; priority < 1 is a
+ * normal flush, anything else goes ahead of the server's queued work. */
+BUSLINK_API int plexor_flush(plexor_client_t *client);
+BUSLINK_API int plexor_flush_with_prio(plexor_client_t *client, int priority);
+/* The answer of the first matching request: 0, 12 (none), 13 (no device),
+ * 14 (not processed yet), 15 (failed) or 16 (no access). */
+BUSLINK_API int plexor_result_integer(plexor_client_t *client, const char *device, const char *name,
+                                      const char *qualifier, int *value);
+BUSLINK_API int plexor_result_float(plexor_client_t *client, const char *device, const char *name,
+                                    const char *qualifier, double *value);
+BUSLINK_API int plexor_result_buf(plexor_client_t *client, const char *device, const char *name,
+                                  const char *qualifier, void *buffer, int size);
+/* Forgets every queued request and its answer. */
+BUSLINK_API void plexor_reset(plexor_client_t *client);
+
 #ifdef __cplusplus
 }
 #endif
