@@ -5,8 +5,8 @@ Wire conventions (both sides here follow them):
   * Numbers are little-endian: device ids 2 bytes unsigned, integer values and
     buffer lengths 4 bytes signed, float values 4-byte IEEE floats.
   * Strings are NUL-terminated; an absent string is a single NUL.  Names,
-    qualifiers and device-list texts are at most 256 bytes with their NUL;
-    anything longer is a protocol fault (the client reports 3, the server
+    qualifiers, device-list texts and the client information are at most 256
+    bytes with their NUL; anything longer is a protocol fault (the client reports 3, the server
     drops the connection).  The challenge path is at most 1024 bytes with the
     NUL, the challenge answer at most 1023 bytes of file content plus NUL.
   * Every exchange opens with SOH, command, ETB and the server's ACK.
@@ -601,23 +601,31 @@ class PlexorSimulator:
                    "present"?, "value" | "hex"?}]: fixed answers that override
                    the store for matching items (type/op only when given)
       unknown_device_status  status for items of a device id not in the list (2)
-      misbehave    [{"at": STEP, "do": "nak" | "close" | "byte" | "long",
-                   "byte": N, "nth": K (1 = first time, 0 = every time),
+      misbehave    [{"at": STEP, "do": ACTION, "byte": N, "length": N,
+                   "nth": K (1 = first time, 0 = every time),
                    "client": I (only that connection, counted from 0)}]
       clients      serve this many connections, then stop (0 = until stopped)
       login_delay  seconds before refusing a login (default 0)
       timeout      seconds a silent client may take before it is dropped (10)
 
-    Steps ("nak"/"byte" replace the control byte sent there, "close" drops the
-    connection instead of sending it, "long" sends a 300-byte string):
-      login, challenge, challenge_result: the byte answering the login steps;
-      challenge_path (close, long); header: ACK of any command header;
-      run: ACK after an ETB between runs; requests: ACK after the last run;
-      answer_stx, answer_end (ETB/ETX after a device's answers), answer_eot,
-      answer_name (long); device_stx, device_end, device_eot, device_name
-      (long); info_eot.
+    Actions: "close" drops the connection instead of sending; at the
+    control-byte steps "nak" sends NAK and "byte" the given byte instead;
+    at the string steps "long" sends a string of "length" bytes (default 300,
+    1100 for the path); at answer_buffer "length" sends that 4-byte length
+    (maybe negative or huge) in front of the real bytes.
+    Control-byte steps: login, challenge, challenge_result (the login
+    answers); header (ACK of any command header); run (ACK after an ETB
+    between runs); requests (ACK after the last run); answer_stx, answer_end
+    (ETB/ETX after a device's answers), answer_eot; device_stx, device_end
+    (ETB/ETX after a device), device_eot; info_eot.
+    String steps: challenge_path, answer_name, device_name.
+    Other: answer_buffer (the value of an "S" answer).
     Everything received is in .record (see dump()).
     """
+    CONTROL_STEPS = {"login", "challenge", "challenge_result", "header", "run", "requests",
+                     "answer_stx", "answer_end", "answer_eot", "device_stx", "device_end",
+                     "device_eot", "info_eot"}
+    STRING_STEPS = {"challenge_path", "answer_name", "device_name"}
 
     def __init__(self, script=None, host="127.0.0.1", port=0):
         self.script = dict(script or {})
@@ -633,6 +641,15 @@ class PlexorSimulator:
                 else v.get("value", 0)
         self.answers = list(s.get("answers", []))
         self.misbehave = [dict(m) for m in s.get("misbehave", [])]
+        for m in self.misbehave:
+            at, do = m.get("at"), m.get("do")
+            ok = do == "close" and (at in self.CONTROL_STEPS or at in self.STRING_STEPS
+                                    or at == "answer_buffer")
+            ok = ok or (do in ("nak", "byte") and at in self.CONTROL_STEPS)
+            ok = ok or (do == "long" and at in self.STRING_STEPS)
+            ok = ok or (do == "length" and at == "answer_buffer" and "length" in m)
+            if not ok:
+                raise ValueError("misbehaviour %r: no such action at that step" % (m,))
         self.timeout = float(s.get("timeout", 10))
         self.record = {"sessions": [], "flushes": [], "requests": [], "client_info": [],
                        "challenges": [], "exchanges": []}
@@ -722,7 +739,7 @@ class PlexorSimulator:
         if m is not None:
             if m["do"] == "close":
                 raise _Abort("closed at " + step)
-            byte = NAK if m["do"] == "nak" else int(m.get("byte", 0xFF)) & 0xFF
+            byte = NAK if m["do"] == "nak" else int(m.get("byte") or 0) & 0xFF
         conn.send(bytes((byte,)))
 
     def _str(self, step, text):
@@ -731,7 +748,8 @@ class PlexorSimulator:
             if m["do"] == "close":
                 raise _Abort("closed at " + step)
             if m["do"] == "long":
-                return b"x" * 300 + b"\0"
+                default = MAX_PATH + 76 if step == "challenge_path" else 300
+                return b"x" * int(m.get("length") or default) + b"\0"
         return encode_string(text)
 
     def _expect(self, conn, want, where):
@@ -929,7 +947,15 @@ class PlexorSimulator:
                 status, present, value = self._answer(run["device"], item)
                 out += bytes((ord(item["type"]), 1 if present else 0, status & 0xFF))
                 out += self._str("answer_name", item["name"]) + encode_string(item["qualifier"])
-                if present:
+                if present and item["type"] == "S":
+                    m = self._fault("answer_buffer")
+                    if m is not None and m["do"] == "close":
+                        conn.send(out)
+                        raise _Abort("closed at answer_buffer")
+                    data = bytes(value)
+                    n = len(data) if m is None else int(m["length"])
+                    out += struct.pack("<i", n) + data
+                elif present:
                     out += encode_value(item["type"], value)
             conn.send(out)
             self._ctl(conn, "answer_end", ETX if i == len(runs) - 1 else ETB)
@@ -963,7 +989,7 @@ def _parse_flags(args):
         do, _, byte = rest.partition(":")
         entry = {"at": at, "do": do or "nak"}
         if byte:
-            entry["byte"] = int(byte, 0)
+            entry["length" if do in ("long", "length") else "byte"] = int(byte, 0)
         script.setdefault("misbehave", []).append(entry)
     if args.clients is not None:
         script["clients"] = args.clients
@@ -982,7 +1008,8 @@ def serve_main(argv):
     p.add_argument("--user", action="append", metavar="NAME:PASSWORD")
     p.add_argument("--challenge", action="store_true", help="accept challenge logins")
     p.add_argument("--device", action="append", metavar="ID:TYPE:NAME[:DESC[:HW]]")
-    p.add_argument("--misbehave", action="append", metavar="STEP:nak|close|long|byte[:N]")
+    p.add_argument("--misbehave", action="append", metavar="STEP:ACTION[:N]",
+                   help="ACTION nak, close, byte:N, long[:N] or length:N (see PlexorSimulator)")
     args = p.parse_args(argv)
     sim = PlexorSimulator(_parse_flags(args), args.host, args.port)
     sim.record_path = args.record

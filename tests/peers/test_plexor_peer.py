@@ -58,14 +58,15 @@ class Exchanges(unittest.TestCase):
             busy = c.write_int("pump", "busy", "", 3)
             r = c.read_float("boiler", "temp", "hi")
             broken = c.read_int("boiler", "broken", "q")
+            plain = c.read_int("boiler", "broken")     # differs only by qualifier
             fixed = c.read_buf("boiler", "fixed", "", 16)
             pos = c.read_int("valve", "pos")
             blob = c.write_buf("valve", "blob", None, b"\x00\xffab")
             self.assertEqual(c.flush(), pp.OK, c.detail)
             self.assertEqual(c.warnings, [])
-            self.assertEqual([(x.status, x.value) for x in (w, locked, busy, r, broken, fixed, pos)],
-                             [(0, 61.5), (4, 0), (1, 3), (0, 61.5), (9, 0), (0, b"\xde\xad\xbe\xef"),
-                              (0, 17)])
+            self.assertEqual([(x.status, x.value) for x in (w, locked, busy, r, broken, plain, fixed, pos)],
+                             [(0, 61.5), (4, 0), (1, 3), (0, 61.5), (9, 0), (0, 0),
+                              (0, b"\xde\xad\xbe\xef"), (0, 17)])
             self.assertEqual(r.int_value, 61)
 
             rd = c.read_buf("valve", "blob", "", 2)
@@ -80,7 +81,7 @@ class Exchanges(unittest.TestCase):
         self.assertEqual([run["device"] for run in first["runs"]], [2, 5, 9])
         self.assertEqual([(i["name"], i["op"], i["value"]) for i in first["runs"][1]["items"]],
                          [("temp", 2, 61.5), ("temp", 1, None), ("broken", 1, None),
-                          ("fixed", 1, None)])
+                          ("broken", 1, None), ("fixed", 1, None)])
         self.assertEqual(first["runs"][2]["items"][1]["value"], "00ff6162")
         self.assertEqual(first["runs"][2]["items"][1]["qualifier"], "")
         self.assertEqual((first["command"], second["command"]), (1, 8))
@@ -127,6 +128,7 @@ class Exchanges(unittest.TestCase):
 class Misbehaviour(unittest.TestCase):
     def test_client_reports_each_fault(self):
         flush = lambda c: (c.read_int("pump", "a"), c.read_int("boiler", "b"), c.flush())[-1]
+        flush_buf = lambda c: (c.read_buf("boiler", "fixed", "", 16), c.flush())[-1]
         cases = [
             ("header", "nak", None, flush, pp.NOT_ACKNOWLEDGED),
             ("run", "nak", None, flush, pp.NOT_ACKNOWLEDGED),
@@ -138,11 +140,13 @@ class Misbehaviour(unittest.TestCase):
             ("device_stx", "byte", 0x00, lambda c: c.sync_devicelist(), pp.UNEXPECTED),
             ("device_name", "long", None, lambda c: c.sync_devicelist(), pp.READ_FAILED),
             ("info_eot", "nak", None, lambda c: c.send_client_info("x"), pp.UNEXPECTED),
+            ("answer_buffer", "length", -1, flush_buf, pp.UNEXPECTED),
         ]
         for at, do, byte, action, code in cases:
             with self.subTest(at=at, do=do):
                 # nth 2: the set-up's device list takes the first header.
-                fault = {"at": at, "do": do, "byte": byte, "client": 0, "nth": 2 if at == "header" else 1}
+                fault = {"at": at, "do": do, "byte": byte, "length": byte, "client": 0,
+                         "nth": 2 if at == "header" else 1}
                 script = dict(SCRIPT, misbehave=[fault])
                 with pp.PlexorSimulator(script) as sim:
                     c = logged_in(sim, sync=not at.startswith("device"))
