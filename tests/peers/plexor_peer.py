@@ -13,7 +13,7 @@ Wire conventions (both sides here follow them):
     Commands: 1 flush, 8 flush with priority, 2 device list, 3 client info.
   * Login: user and password strings, one byte back (ACK = logged in, any
     other byte and a closed socket = refused).  Challenge login sends
-    "CHALLENGE" as the user and no password; the server answers ACK and the
+    "CHALLENGE" as the user and no password (so no user can have that name); the server answers ACK and the
     path of a secret file (or a non-ACK byte when challenges are off), the
     client answers with the file's content, the server with ACK or another
     byte.
@@ -302,7 +302,7 @@ class PlexorClient:
             return self._fail(READ_FAILED, "read failed: %s" % e, drop=True)
         except ProtocolError as e:
             return self._fail(e.code, str(e))
-        except (BrokenPipeError, ConnectionError) as e:
+        except OSError as e:     # sends: reset, broken pipe, time-out
             return self._fail(WRITE_FAILED, "write failed: %s" % e, drop=True)
 
     def connect(self, user, password):
@@ -570,12 +570,6 @@ class _Abort(Exception):
     """The script ends the connection at this step."""
 
 
-def _jsonable(value):
-    if isinstance(value, (bytes, bytearray)):
-        return bytes(value).hex()
-    return value
-
-
 def _script_bytes(entry):
     if "hex" in entry:
         return bytes.fromhex(entry["hex"])
@@ -810,6 +804,8 @@ class PlexorSimulator:
             sess["end"] = "fault: " + str(e)
         except ProtocolError as e:
             sess["end"] = "fault: " + str(e)
+        except OSError as e:       # a send to a client that has gone
+            sess["end"] = "fault: send failed: %s" % e
         finally:
             conn.close()
 
