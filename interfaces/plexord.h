@@ -442,6 +442,12 @@ PLEXORD_API int plexord_local_challenge_is_allowed(void);
 /* Remote clients connected now. */
 PLEXORD_API int clientmanager_get_client_count(void);
 
+/* Where the core listens for remote clients from the next plexord_start on; saved with the
+   configuration. An empty or null address turns listening off; port 0 picks a free port. */
+PLEXORD_API ncerr_t plexord_set_listen(const char *address, int port);
+/* The port listened on now; 0 when not listening. */
+PLEXORD_API int plexord_get_listen_port(void);
+
 /* ======================================================================
  * Scheduler
  * ====================================================================== */
