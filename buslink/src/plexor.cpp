@@ -29,7 +29,7 @@ constexpr int socket_reset = 204;
 
 void warn_sync()
 {
-    buslink_eprintf("Warning! __sync() called\n");
+    buslink_fprintf(px::warning_stream, "Warning! __sync() called\n");
 }
 
 // Truncation toward zero that stays defined for NaN and out-of-range values.
@@ -50,6 +50,8 @@ uint32_t le32(const unsigned char *p)
 }
 
 } // namespace
+
+FILE *px::warning_stream = stderr;
 
 // ---- device list ---------------------------------------------------------
 
@@ -504,9 +506,16 @@ int read_item(Channel &ch, uint16_t device, char type, std::vector<Request> &req
                 ch.drop();
                 return PLEXOR_E_READ;
             }
-            buffer.emplace(length);
-            if (length > 0 && (rc = ch.get(buffer->data(), length)) != 0)
-                return rc;
+            // Grown as the bytes come, so that a peer that announces much
+            // and sends little costs little.
+            buffer.emplace();
+            for (std::size_t done = 0; done < length;) {
+                const std::size_t piece = std::min<std::size_t>(length - done, 64 * 1024);
+                buffer->resize(done + piece);
+                if ((rc = ch.get(buffer->data() + done, piece)) != 0)
+                    return rc;
+                done += piece;
+            }
         } else {
             // Its value's size is unknown: the rest of the stream cannot be read.
             ch.drop();

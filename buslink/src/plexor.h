@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -135,6 +136,9 @@ private:
     std::size_t size_;
     std::size_t pos_ = 0;
 };
+
+// Where the exchanges' protocol warnings go (stderr; null for none).
+extern FILE *warning_stream;
 
 // The exchanges, from the header on; each returns a status code.
 int exchange_devicelist(Channel &ch, DeviceList &devices);
