@@ -7,9 +7,10 @@
 #include <buslink.h>
 #include <plexord.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -85,8 +86,18 @@ bool FindFolders(Folders& folders)
 void StartStopWatchdog(sigset_t signals)
 {
     std::thread([signals] {
-        const timespec bound{kStopBoundSeconds, 0};
-        const int signal = sigtimedwait(&signals, nullptr, &bound);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopBoundSeconds);
+        int signal = -1;
+        // Interruptions (a debugger, the leak checker at exit) are no timeout.
+        for (auto left = deadline - std::chrono::steady_clock::now(); left > left.zero();
+             left = deadline - std::chrono::steady_clock::now()) {
+            const auto s = std::chrono::duration_cast<std::chrono::seconds>(left);
+            const timespec bound{static_cast<time_t>(s.count()),
+                                 static_cast<long>(std::chrono::nanoseconds(left - s).count())};
+            signal = sigtimedwait(&signals, nullptr, &bound);
+            if (signal > 0 || errno != EINTR)
+                break;
+        }
         PrintLine(stderr, signal > 0 ? " ! Second stop signal: leaving without waiting"
                                      : " ! Stopping took too long: leaving without waiting");
         _exit(1);
