@@ -480,7 +480,19 @@ typedef struct plexor_device plexor_device_t;
 
 BUSLINK_API const char *plexor_error_string(int code);
 
+/* Null when out of memory or descriptors. */
 BUSLINK_API plexor_client_t *plexor_new(void);
+/* Bounds each wait of a connect, send or receive (milliseconds; 0, the
+ * default, waits as long as the socket does). A time-out fails the
+ * operation with 3 (2 for a send, 10 for a connect) and drops the
+ * connection, since the exchange cannot be resumed in step. */
+BUSLINK_API void plexor_set_timeout(plexor_client_t *client, int milliseconds);
+/* The one call allowed from another thread while the client works: the
+ * wait in flight ends at once, the operation fails as on a time-out (the
+ * connection is dropped), and so does every later one until
+ * plexor_clear_abort. Never blocks. */
+BUSLINK_API void plexor_abort(plexor_client_t *client);
+BUSLINK_API void plexor_clear_abort(plexor_client_t *client);
 /* Frees requests, devices and client information; closes the socket. */
 BUSLINK_API void plexor_delete(plexor_client_t *client);
 /* 0, 2, 3, 7 (connected, or a socket held since a failed attempt), 8, 9,

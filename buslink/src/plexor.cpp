@@ -1,6 +1,7 @@
 #include "plexor.h"
 
 #include "core.h"
+#include "platform/wakeup.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +13,10 @@
 #include <limits>
 #include <new>
 
+#include <chrono>
+
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 namespace px = buslink::plexor;
@@ -213,7 +217,11 @@ int px::MemoryChannel::read(unsigned char *data, std::size_t length)
 // ---- client ------------------------------------------------------------------
 
 struct plexor_client {
-    plexor_client() { uxsocket_init(&socket); }
+    plexor_client()
+    {
+        uxsocket_init(&socket);
+        socket.wake_fd = wakeup.fd();
+    }
     ~plexor_client() { uxsocket_close(&socket); }
 
     // Closes and forgets the socket: back to disconnected.
@@ -227,7 +235,9 @@ struct plexor_client {
         peer_closed = false;
     }
 
+    buslink::posix::Wakeup wakeup; // cuts the socket's waits (plexor_abort)
     uxsocket_t socket;
+    int timeout_ms = 0;  // each connect, send and receive wait; 0: no limit
     bool held = false; // a socket is ours, from a connect attempt until disconnect
     bool connected = false;
     std::optional<std::string> info;
@@ -260,8 +270,11 @@ protected:
         // loss shows at the next read, once the inbox is used up.
         if (c_->peer_closed)
             return 0;
+        if (c_->timeout_ms > 0)
+            return bounded_send(data, length);
         const int r = uxsocket_send_all(&c_->socket, data, static_cast<int>(length), nullptr);
-        if (r == socket_closed || r == socket_reset || !uxsocket_is_connected(&c_->socket))
+        // A cut send leaves a part of a message on the wire.
+        if (r == socket_closed || r == socket_reset || r == ECANCELED || !uxsocket_is_connected(&c_->socket))
             c_->forget();
         return r == 0 ? 0 : PLEXOR_E_WRITE;
     }
@@ -281,8 +294,8 @@ protected:
     }
 
 private:
-    // Takes whatever has arrived, or waits (without a limit of ours) for
-    // at least one byte.
+    // Takes whatever has arrived, or waits (up to the client's time-out,
+    // if any) for at least one byte.
     int fill()
     {
         constexpr int chunk = 4096;
@@ -290,10 +303,13 @@ private:
         c_->inbox_pos = 0;
         int r = uxsocket_recv(&c_->socket, c_->inbox.data(), chunk, 0, nullptr);
         if (r == -socket_timed_out)
-            r = uxsocket_recv(&c_->socket, c_->inbox.data(), 1, -1, nullptr);
+            r = uxsocket_recv(&c_->socket, c_->inbox.data(), 1, c_->timeout_ms > 0 ? c_->timeout_ms : -1, nullptr);
         if (r <= 0) {
             c_->inbox.clear();
-            if (r == -socket_closed || r == -socket_reset || !uxsocket_is_connected(&c_->socket))
+            // A time-out or a cut wait leaves the peer in the middle of an
+            // exchange: the stream is out of step, so the link goes too.
+            if (r == -socket_closed || r == -socket_reset || r == -socket_timed_out || r == -ECANCELED ||
+                !uxsocket_is_connected(&c_->socket))
                 c_->forget();
             return PLEXOR_E_READ;
         }
@@ -301,6 +317,38 @@ private:
         if (!uxsocket_is_connected(&c_->socket))
             c_->peer_closed = true;
         return 0;
+    }
+
+    // basekit's own send waits up to a minute for a stalled peer; with a
+    // time-out set, each wait for room is bounded by it instead.
+    int bounded_send(const unsigned char *data, std::size_t length)
+    {
+        const int fd = c_->socket.fd;
+        while (length > 0) {
+            if (fd < 0 || c_->wakeup.fired())
+                break;
+            const ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                data += n;
+                length -= static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                break;
+            pollfd p[2] = {{fd, POLLOUT, 0}, {c_->wakeup.fd(), POLLIN, 0}};
+            const int w = ::poll(p, 2, c_->timeout_ms);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0 || p[1].revents != 0)
+                break;
+        }
+        if (length == 0)
+            return 0;
+        // Lost, timed out or cut: a part of a message may be on the wire.
+        c_->forget();
+        return PLEXOR_E_WRITE;
     }
 
     plexor_client *c_;
@@ -349,7 +397,7 @@ int open_connection(plexor_client *c, const char *host, int port)
     if (!host || !*host || !resolvable(host))
         return PLEXOR_E_SERVER_NOT_FOUND;
     uxerror_t *err = nullptr;
-    const int e = uxsocket_connect(&c->socket, host, port, 0, &err);
+    const int e = uxsocket_connect(&c->socket, host, port, c->timeout_ms, &err);
     if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM || e == EAFNOSUPPORT) {
         uxerror_free(err);
         return PLEXOR_E_SOCKET;
@@ -690,7 +738,30 @@ BUSLINK_API plexor_client_t *plexor_new(void)
 {
     // Linux has no socket library to start, so the start-up failure box of
     // other platforms never shows.
-    return new (std::nothrow) plexor_client;
+    auto *c = new (std::nothrow) plexor_client;
+    if (c && !c->wakeup.valid()) {
+        delete c;
+        return nullptr;
+    }
+    return c;
+}
+
+BUSLINK_API void plexor_set_timeout(plexor_client_t *client, int milliseconds)
+{
+    if (client)
+        client->timeout_ms = std::max(milliseconds, 0);
+}
+
+BUSLINK_API void plexor_abort(plexor_client_t *client)
+{
+    if (client)
+        client->wakeup.fire();
+}
+
+BUSLINK_API void plexor_clear_abort(plexor_client_t *client)
+{
+    if (client)
+        client->wakeup.clear();
 }
 
 BUSLINK_API void plexor_delete(plexor_client_t *client)

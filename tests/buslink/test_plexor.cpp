@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -455,6 +456,61 @@ TEST(PlexorClient, ClientInformation)
     EXPECT_EQ(plexor_get_client_info(c), nullptr);
     plexor_disconnect(c);
     EXPECT_EQ(peer.received(), peer.expected());
+}
+
+TEST(PlexorClient, TimeOutAndAbortCutASilentServer)
+{
+    // The server takes the request and never answers: a time-out or an abort
+    // from another thread ends the wait, and the link, whose stream is out
+    // of step, is dropped.
+    struct Case {
+        const char *what;
+        bool in_flush; // else the login waits
+        bool abort;    // else the time-out ends it
+    };
+    const Case cases[] = {
+        {"login, time-out", false, false},
+        {"login, abort", false, true},
+        {"flush, time-out", true, false},
+        {"flush, abort", true, true},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        Client c;
+        Peer peer(k.in_flush ? session({expect(header(1))}, two_devices) : std::vector<Step>{expect(login)});
+        if (k.in_flush) {
+            connect_and_sync(c, peer);
+            ASSERT_EQ(plexor_request_float(c, "five", "t", nullptr), 0);
+        }
+        std::thread cutter;
+        if (k.abort)
+            cutter = std::thread([&c] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                plexor_abort(c);
+            });
+        else
+            plexor_set_timeout(c, 100);
+        const int rc = k.in_flush ? plexor_flush(c) : plexor_connect(c, "127.0.0.1", peer.port(), "user", "secret");
+        if (cutter.joinable())
+            cutter.join();
+        EXPECT_EQ(rc, 3);
+        EXPECT_EQ(plexor_has_connection(c), 0);
+        EXPECT_EQ(plexor_result_float(c, "five", "t", nullptr, nullptr), k.in_flush ? 14 : 13);
+        // The socket is forgotten: a new login may start (an empty host gives 9).
+        EXPECT_EQ(plexor_connect(c, "", peer.port(), "u", "p"), 9);
+        if (k.abort) {
+            // Cut until cleared: a new connect fails at once, then works.
+            EXPECT_EQ(plexor_connect(c, "127.0.0.1", peer.port(), "u", "p"), 10);
+            plexor_disconnect(c);
+            plexor_clear_abort(c);
+            Peer again({expect(str("u") + str("p")), send(ACK)});
+            EXPECT_EQ(plexor_connect(c, "127.0.0.1", again.port(), "u", "p"), 0);
+            plexor_disconnect(c);
+            EXPECT_EQ(again.received(), again.expected());
+        }
+        plexor_disconnect(c);
+        EXPECT_EQ(peer.received(), peer.expected());
+    }
 }
 
 } // namespace
