@@ -129,7 +129,10 @@ enum {
     /* A missing configuration starts empty instead of from the demo plant. */
     PLEXORD_INIT_NO_DEMO = 1,
     /* Lighter password hashing (for tests only). */
-    PLEXORD_INIT_FAST_HASH = 2
+    PLEXORD_INIT_FAST_HASH = 2,
+    /* No listening for remote clients, whatever the configuration says,
+     * until plexord_set_listen is called (for tests: many cores run at once). */
+    PLEXORD_INIT_NO_LISTEN = 4
 };
 
 /* Starts the core: remembers the folders (copied), starts the event thread

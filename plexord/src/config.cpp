@@ -116,6 +116,15 @@ public:
 
     void plexord(const std::string &s) { c_.local_challenge = number(s, "local_challenge", 0, 0, 1) != 0; }
 
+    void server(const std::string &s)
+    {
+        std::string address = trim(text(s, "address", "127.0.0.1"));
+        int port = static_cast<int>(number(s, "port", 7878, 0, 65535));
+        std::lock_guard lk(c_.listen_m);
+        c_.listen_address = address;
+        c_.listen_port = port;
+    }
+
     void network(const std::string &s, uint16_t id)
     {
         std::string type = text(s, "type");
@@ -433,6 +442,8 @@ ncerr_t load_config(Core &c)
             if (pass == 0) {
                 if (low == "plexord")
                     l.plexord(s);
+                else if (low == "server")
+                    l.server(s);
                 else if (section_id(s, "network.", 65535, id))
                     l.network(s, static_cast<uint16_t>(id));
                 else if (low.empty()) {
@@ -469,6 +480,11 @@ ncerr_t save_config(Core &c)
     inifile_t *h = ini.get();
     inifile_write_long(h, "plexord", "version", 1);
     inifile_write_long(h, "plexord", "local_challenge", c.local_challenge ? 1 : 0);
+    {
+        std::lock_guard lk(c.listen_m);
+        inifile_write_string(h, "server", "address", c.listen_address.c_str());
+        inifile_write_long(h, "server", "port", c.listen_port);
+    }
 
     for (uint16_t id : c.networks.ids()) {
         auto net = c.networks.get(id);

@@ -7,6 +7,7 @@
 #include <sodium.h>
 
 #include "core.h"
+#include "server.h"
 
 namespace fs = std::filesystem;
 
@@ -136,6 +137,7 @@ PLEXORD_API ncerr_t plexord_init(const char *config_dir, const char *data_dir, c
             return fail(NCERR_STATE);
         auto c = std::make_unique<Core>(callback);
         c->flags = flags;
+        c->listen_held = (flags & PLEXORD_INIT_NO_LISTEN) != 0;
         c->data_dir = absolute_or_same(nz(data_dir));
         c->plugin_dir = absolute_or_same(nz(plugin_dir));
         std::string note;
@@ -217,6 +219,7 @@ PLEXORD_API ncerr_t plexord_start(void)
         c->started = true;
         c->networks.start_all();
         c->sched.start();
+        server_start(*c);
         log_line(" * Server core started");
     } catch (...) {
         return fail(NCERR_STATE);
@@ -246,8 +249,10 @@ PLEXORD_API ncerr_t plexord_stop(void)
         return fail(NCERR_STATE);
     try {
         if (c->started) {
-            // The scheduler's thread may be inside a flush: cut it first.
+            // The scheduler's and the clients' threads may be inside a
+            // flush: cut it first.
             c->networks.signal_all();
+            server_stop();
             c->sched.stop();
             c->networks.stop_all();
             c->started = false;
@@ -268,6 +273,7 @@ PLEXORD_API void plexord_finalize(void)
         return;
     try {
         c->networks.signal_all();
+        server_stop();
         c->sched.stop();
         c->networks.stop_all();
         c->events.stop();

@@ -244,6 +244,7 @@ struct Job {
     int batch_status = 0;
     int batch_class = 0; // set when the job was not performed
     bool done = false;
+    bool priority = false; // goes ahead of the batches waiting
 };
 
 class Network {
@@ -364,7 +365,7 @@ private:
 };
 
 // Runs a queued batch for a handle: the work of network_flush.
-ncerr_t flush_queue(plexord_network *h);
+ncerr_t flush_queue(plexord_network *h, bool priority = false);
 
 // ---- devices ----------------------------------------------------------------
 
@@ -571,6 +572,10 @@ struct Core {
     plexord_scheduler sched;
     std::atomic<bool> local_challenge{false};
     std::atomic<int> clients{0};
+    std::mutex listen_m; // the listen address and port, set from any thread
+    std::string listen_address = "127.0.0.1";
+    int listen_port = 7878;
+    bool listen_held = false; // PLEXORD_INIT_NO_LISTEN until plexord_set_listen
 
     std::atomic<bool> dirty{false};
     bool keep_file = false; // loaded file was malformed: keep it until a change

@@ -292,7 +292,12 @@ bool Network::perform(Job &job)
     std::unique_lock lk(qm_);
     if (!running_ || stopping_)
         return false;
-    jobs_.push_back(&job);
+    // A priority batch goes after the priority batches already waiting.
+    auto at = jobs_.end();
+    if (job.priority)
+        for (at = jobs_.begin(); at != jobs_.end() && (*at)->priority;)
+            ++at;
+    jobs_.insert(at, &job);
     qcv_.notify_one();
     done_cv_.wait(lk, [&] { return job.done; });
     return true;
@@ -333,7 +338,7 @@ void Network::worker()
 
 // ---- flush ------------------------------------------------------------------
 
-ncerr_t flush_queue(plexord_network *h)
+ncerr_t flush_queue(plexord_network *h, bool priority)
 {
     Core *c = core();
     auto &queue = h->queue;
@@ -353,6 +358,7 @@ ncerr_t flush_queue(plexord_network *h)
         return fail_all(fail(NCERR_NO_NETWORK));
 
     Job job;
+    job.priority = priority;
     std::vector<size_t> slot;            // request -> queue position
     std::vector<std::string> addresses(queue.size());
     std::vector<plexord_dev *> devs(queue.size(), nullptr);

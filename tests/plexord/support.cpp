@@ -53,7 +53,9 @@ void Recorder::callback(const ncevent_t *ev)
 {
     if (!ev)
         return;
-    Event e{ev->type, ev->result, ev->message ? ev->message : "", ev->item ? ev->item : "",
+    // Client events carry their text in client_text; it is kept as the message.
+    const char *text = ev->message ? ev->message : ev->client_text ? ev->client_text : "";
+    Event e{ev->type, ev->result, text, ev->item ? ev->item : "",
             ev->flag ? ev->flag : "", ev->client_id, ev->device_id, ev->network_id, ev->value,
             std::this_thread::get_id()};
     Recorder &r = get();
@@ -106,7 +108,8 @@ bool Recorder::wait_log(const std::string &part, int ms)
 Session::Session(const std::string &config_dir, unsigned flags, bool start)
 {
     Recorder::get().clear();
-    ncerr_t r = plexord_init(config_dir.c_str(), kDataDir, kPluginDir, Recorder::callback, flags, nullptr);
+    ncerr_t r = plexord_init(config_dir.c_str(), kDataDir, kPluginDir, Recorder::callback,
+                             flags | PLEXORD_INIT_NO_LISTEN, nullptr);
     EXPECT_TRUE(ok(r));
     plexord_load_plugins();
     plexord_load_config();
