@@ -15,6 +15,22 @@ bool ParseInt(const std::string& text, int& value)
 
 } // namespace
 
+bool ParseListen(const std::string& text, std::string& address, int& port)
+{
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos)
+        return false;
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    int value = 0;
+    if (host.empty() || !ParseInt(text.substr(colon + 1), value) || value < 0 || value > 65535)
+        return false;
+    address = host;
+    port = value;
+    return true;
+}
+
 bool ParseCommandLine(const std::vector<std::string>& args, ServerOptions& options, std::string& error)
 {
     for (size_t i = 0; i < args.size(); ++i) {
@@ -61,6 +77,15 @@ bool ParseCommandLine(const std::vector<std::string>& args, ServerOptions& optio
         } else if (name == "--plugin-path") {
             if (!value(options.plugins))
                 return false;
+        } else if (name == "--listen") {
+            std::string text;
+            if (!value(text))
+                return false;
+            if (!ParseListen(text, options.listenAddress, options.listenPort)) {
+                error = "bad listen address '" + text + "' (ADDRESS:PORT, port 0 to 65535)";
+                return false;
+            }
+            options.listen = true;
         } else if (name == "--debug-level") {
             // As in the console: without a number the level is 10 and the
             // next argument is left for the scan.
@@ -99,6 +124,8 @@ std::string Usage(const std::string& program)
            "Runs the Plexord server core without a window, from the 'bin' folder of its installation.\n"
            "\n"
            "  --config DIR          configuration folder (default: from the installation layout)\n"
+           "  --listen ADDRESS:PORT where remote clients connect; port 0 picks a free one\n"
+           "                        (default: the configured address; saved with the configuration)\n"
            "  --no-demo             a missing configuration starts empty instead of the demo plant\n"
            "  --data-path DIR       data folder (when the layout gives none)\n"
            "  --plugin-path DIR     plug-in folder (when the layout gives none)\n"

@@ -149,12 +149,30 @@ int main(int argc, char** argv)
         folders.config = options.config;
     std::cout << std::flush;
 
+    const unsigned flags = options.noDemo ? unsigned(PLEXORD_INIT_NO_DEMO) : 0u;
     if (!Report("plexord_init", plexord_init(folders.config.c_str(), folders.data.c_str(), folders.plugins.c_str(),
-                                             &OnCoreEvent, options.noDemo ? unsigned(PLEXORD_INIT_NO_DEMO) : 0u, nullptr)))
+                                             &OnCoreEvent, flags, nullptr)))
         return 1;
     Report("plexord_load_plugins", plexord_load_plugins());
     Report("plexord_load_config", plexord_load_config());
+    if (options.listen) {
+        const ncerr_t result = plexord_set_listen(options.listenAddress.c_str(), options.listenPort);
+        if (!ncerr_is_ok(result)) {
+            plexord_stop();
+            plexord_finalize();
+            std::cerr << program << ": bad listen address: " << ncerr_get_string(result) << "\n"
+                      << Usage(program);
+            return 2;
+        }
+    }
     Report("plexord_start", plexord_start());
+    // The core has logged where it listens, or why it cannot. Whoever asked
+    // for an address relies on it: no server that nobody can reach.
+    if (options.listen && plexord_get_listen_port() <= 0) {
+        plexord_stop();
+        plexord_finalize();
+        return 1;
+    }
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

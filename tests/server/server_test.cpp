@@ -13,7 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -126,7 +129,19 @@ fs::path MakeLayout(const fs::path& root)
     return root / "bin";
 }
 
-const std::regex kReady(R"( \* Server core started\n)");
+const std::regex kListening(R"( \* Listening for remote clients on 127\.0\.0\.1:(\d+)\n)");
+
+bool Connects(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return connected;
+}
 
 } // namespace
 
@@ -185,6 +200,10 @@ TEST(ServerProgram, OptionsAnswerWithoutStarting)
         {{"extra"}, 2, "", "unknown argument 'extra'"},
         {{"--config"}, 2, "", "--config needs a value"},
         {{"--no-demo=1"}, 2, "", "Usage: plexord-server"},
+        {{"--listen", "127.0.0.1"}, 2, "", "bad listen address"},
+        {{"--listen=:7878"}, 2, "", "bad listen address"},
+        {{"--listen", "127.0.0.1:65536"}, 2, "", "bad listen address"},
+        {{"--listen", "127.0.0.1:-1"}, 2, "", "bad listen address"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.front());
@@ -210,15 +229,16 @@ TEST(ServerProgram, StopSignalsSaveTheConfiguration)
         SCOPED_TRACE(strsignal(signal));
         TempDir root;
         const fs::path config = configOption ? root.path / "config" : root.path;
-        std::vector<std::string> args;
+        std::vector<std::string> args = {"--listen", "127.0.0.1:0"};
         if (configOption)
-            args = {"--config", config.string()};
+            args.insert(args.end(), {"--config", config.string()});
         Server server(root.path / "run", MakeLayout(root.path), args);
 
-        ASSERT_FALSE(server.WaitForOutput(kReady, 30s).empty()) << server.Out() << server.Err();
+        ASSERT_FALSE(server.WaitForOutput(kListening, 30s).empty()) << server.Out() << server.Err();
         const std::string started = server.Out();
         for (const char* line : {" - Running from build directory", " * Loaded plug-in db.so",
-                                 "started the demo plant", " * Network 1 \"Demo plant\" started"})
+                                 "started the demo plant", " * Network 1 \"Demo plant\" started",
+                                 " * Server core started"})
             EXPECT_TRUE(Contains(started, line)) << line << " in\n" << started;
         // The demo plant is written at the first save, the stop's. Stopping
         // may cut a scheduler task's request, which is reported; starting
@@ -234,17 +254,32 @@ TEST(ServerProgram, StopSignalsSaveTheConfiguration)
     }
 }
 
-// A service manager starts the server in "/": the program's own folder
-// gives the layout then.
-TEST(ServerProgram, StartsOutsideBinFromItsOwnFolder)
+// Port 0 listens on a free port that the log names; a port taken already is
+// a failed start, not a server nobody can reach. The first server starts in
+// "/", as a service manager starts it: the program's own folder gives the
+// layout then.
+TEST(ServerProgram, ListensWhereAsked)
 {
     TempDir dir;
-    Server server(dir.path, "/", {"--no-demo", "--config", (dir.path / "config").string()});
-    ASSERT_FALSE(server.WaitForOutput(kReady, 30s).empty()) << server.Out() << server.Err();
-    const std::string out = server.Out();
+    const fs::path firstConfig = dir.path / "first";
+    Server first(firstConfig, "/", {"--no-demo", "--config", firstConfig.string(), "--listen", "127.0.0.1:0"});
+    const std::smatch listening = first.WaitForOutput(kListening, 30s);
+    ASSERT_FALSE(listening.empty()) << first.Out() << first.Err();
+    const int port = std::stoi(listening[1]);
     for (const char* line : {" - Trying the program's folder instead", " * Loaded plug-in db.so", "starting empty"})
-        EXPECT_TRUE(Contains(out, line)) << line << " in\n" << out;
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.WaitExit(2s), 0) << server.Err();
-    EXPECT_TRUE(fs::exists(dir.path / "config" / "plexord.ini"));
+        EXPECT_TRUE(Contains(first.Out(), line)) << line << " in\n" << first.Out();
+    EXPECT_TRUE(Connects(port));
+
+    const fs::path config = dir.path / "second";
+    Server second(config, dir.path,
+                  {"--no-demo", "--config", config.string(), "--listen", "127.0.0.1:" + std::to_string(port)});
+    EXPECT_EQ(second.WaitExit(10s), 1);
+    EXPECT_TRUE(Contains(second.Err(), " ! Cannot listen for remote clients on 127.0.0.1:" + std::to_string(port)))
+        << second.Err();
+    EXPECT_FALSE(fs::exists(config / "plexord.ini"));
+
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.WaitExit(2s), 0) << first.Err();
+    EXPECT_TRUE(fs::exists(firstConfig / "plexord.ini"));
+    EXPECT_FALSE(Connects(port));
 }
