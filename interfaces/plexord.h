@@ -194,6 +194,11 @@ typedef struct plexord_network network_t;
 
 /* Parameter value kinds (see network_get). */
 enum { NETWORK_PARAM_TEXT = 1, NETWORK_PARAM_INTEGER = 2, NETWORK_PARAM_FLAG = 3 };
+/* The kind a plug-in gives a text it must recover but that must not lie in
+ * clear in the configuration file (a password to log in elsewhere): the
+ * file keeps it encrypted. network_get, network_set and
+ * network_get_param_kind treat it as NETWORK_PARAM_TEXT. */
+enum { NETWORK_PARAM_SECRET = 4 };
 
 /* A new, stopped network of the type, with the plug-in's default
  * parameters and a fresh id; null when no plug-in has the type or it

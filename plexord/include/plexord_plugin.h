@@ -28,6 +28,8 @@ extern "C" {
 
 /* Parameter kinds; the same values as NETWORK_PARAM_* of plexord.h. */
 enum { PXP_PARAM_TEXT = 1, PXP_PARAM_INTEGER = 2, PXP_PARAM_FLAG = 3 };
+/* A text that the configuration file keeps encrypted; got and set as text. */
+enum { PXP_PARAM_SECRET = 4 };
 
 typedef struct pxp_param {
     const char *key;

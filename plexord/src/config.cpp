@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "core.h"
+#include "secrets.h"
 
 namespace fs = std::filesystem;
 
@@ -164,7 +165,12 @@ public:
                 continue;
             }
             if (kind == NETWORK_PARAM_TEXT) {
-                r = h->net->set_text(param, text(s, key.c_str()));
+                std::string v = text(s, key.c_str());
+                std::string why;
+                if (secrets::is_secret(h->net->type()->ops, param) && !secrets::unseal(c_.config_dir, v, v, why))
+                    // Left empty; the file is kept as it is at the next save.
+                    problem(s, key, "\"" + param + "\" not restored (" + why + "): left empty, set it again");
+                r = h->net->set_text(param, v);
             } else {
                 long v = number(s, key.c_str(), 0, INT_MIN, INT_MAX);
                 r = h->net->set_int(param, static_cast<int>(v));
@@ -498,6 +504,14 @@ ncerr_t save_config(Core &c)
             if (key == "name" || !net->get_param(key, p))
                 continue;
             std::string k = "p." + key;
+            std::string why;
+            if (p.kind == NETWORK_PARAM_TEXT && secrets::is_secret(net->type()->ops, key) &&
+                !secrets::seal(c.config_dir, p.text, p.text, why)) {
+                // Never in clear; the file saved before stays as it is.
+                log_line(" ! Cannot save the configuration to " + c.config_path + ": \"" + key + "\" of network " +
+                         std::to_string(id) + " cannot be encrypted (" + why + ")");
+                return fail(NCERR_IO);
+            }
             if (p.kind == NETWORK_PARAM_TEXT)
                 inifile_write_string(h, s.c_str(), k.c_str(), p.text.c_str());
             else

@@ -61,8 +61,9 @@ Network::Network(uint16_t id, const NetworkType *type) : id_(id), type_(type), h
         const pxp_param_t &p = t->params[i];
         if (!p.key || std::strcmp(p.key, "name") == 0)
             continue;
-        Param v{p.kind, {}, 0};
-        if (p.kind == PXP_PARAM_TEXT) {
+        // A secret is a text to everyone but the configuration file.
+        Param v{p.kind == PXP_PARAM_SECRET ? PXP_PARAM_TEXT : p.kind, {}, 0};
+        if (v.kind == PXP_PARAM_TEXT) {
             const char *s = nullptr;
             if (t->get_text(obj_, p.key, &s) == 0 && s)
                 v.text = s;

@@ -3,9 +3,12 @@
 // back, a server that goes away and comes back, and one that never answers.
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
+
+#include <sys/stat.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -254,4 +257,68 @@ TEST_F(PlexorNetwork, StopAndRemovalCutASilentServer)
         }
     }
     ::close(listener);
+}
+
+TEST(PlexorSecret, ThePasswordIsStoredEncryptedAndComesBack)
+{
+    test::TempDir dir;
+    const std::string ini = dir.file("plexord.ini"), key = dir.file("secret.key");
+    const std::string password = "Tr0ub4dor&3 horse";
+    auto password_of = [](uint16_t net) {
+        std::string got = "<none>";
+        network_t *n = networkmgr_fetch_network(net, 1000);
+        const char *p = nullptr;
+        if (n && ok(network_get(n, "password", &p, (char *)nullptr)) && p)
+            got = p;
+        networkmgr_drop_network(n);
+        return got;
+    };
+
+    uint16_t net = 0;
+    {
+        test::Session s(dir.path());
+        net = plexor_network(1, password.c_str()); // nothing listens there: no link, and no harm
+        ASSERT_NE(net, 0);
+        s.finish();
+    }
+    const std::string saved = test::read_file(ini);
+    EXPECT_EQ(saved.find(password), std::string::npos) << saved;
+    EXPECT_NE(saved.find("p.password=secretbox:"), std::string::npos) << saved;
+    struct stat st {};
+    ASSERT_EQ(::stat(key.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(test::read_file(key).find(password), std::string::npos);
+
+    {
+        test::Session s(dir.path());
+        EXPECT_EQ(password_of(net), password);
+        s.finish();
+    }
+    // Saved again under the same key: it still decrypts.
+    std::string again = test::read_file(ini);
+    EXPECT_EQ(again.find(password), std::string::npos);
+
+    // An edited value (one base64 digit changed), then a value from another
+    // folder's key: each is logged and left empty, the rest loads.
+    const std::size_t at = again.find("p.password=secretbox:") + std::strlen("p.password=secretbox:") + 30;
+    std::string tampered = again;
+    tampered[at] = tampered[at] == 'A' ? 'B' : 'A';
+    test::TempDir other;
+    {
+        test::Session s(other.path());
+        plexor_network(1, password.c_str());
+        s.finish();
+    }
+    for (const std::string &file : {tampered, test::read_file(other.file("plexord.ini"))}) {
+        test::write_file(ini, file);
+        test::Session s(dir.path());
+        EXPECT_TRUE(test::Recorder::get().wait_log("\"password\" not restored"));
+        EXPECT_EQ(password_of(net), "");
+        network_t *n = networkmgr_fetch_network(net, 1000);
+        ASSERT_NE(n, nullptr);
+        const char *user = nullptr;
+        EXPECT_TRUE(ok(network_get(n, "username", &user, (char *)nullptr)));
+        EXPECT_STREQ(user, "op");
+        networkmgr_drop_network(n);
+    }
 }

@@ -406,7 +406,7 @@ void connect_now(void *o)
 // In the order the console's setup dialog writes them.
 const pxp_param_t kParams[] = {
     {"address", PXP_PARAM_TEXT},
-    {"password", PXP_PARAM_TEXT},
+    {"password", PXP_PARAM_SECRET},
     {"port", PXP_PARAM_INTEGER},
     {"username", PXP_PARAM_TEXT},
 };
