@@ -53,6 +53,7 @@ struct Server {
 };
 
 Server g_srv;
+std::mutex g_verify_m;
 std::atomic<uint32_t> g_next_client{1};
 
 void post_client(int type, uint32_t id, const std::string &text)
@@ -173,7 +174,14 @@ public:
                 if (u->name != user)
                     continue;
             }
-            if (!user_check_password(u, password.c_str()))
+            bool match;
+            {
+                // A check takes tens of megabytes: one at a time, whatever
+                // the number of clients logging in.
+                std::lock_guard lk(g_verify_m);
+                match = user_check_password(u, password.c_str()) != 0;
+            }
+            if (!match)
                 return false;
             user_id_ = id;
             who_ = "user \"" + user + "\"";
@@ -462,7 +470,10 @@ void accept_main(int lfd)
         Core *c = core();
         std::string peer = peer_text(addr);
         std::lock_guard lk(g_srv.m);
-        if (!c || g_srv.stopping || g_srv.clients.size() >= static_cast<size_t>(kMaxClients)) {
+        size_t active = 0;
+        for (auto &cl : g_srv.clients)
+            active += !cl->done;
+        if (!c || g_srv.stopping || active >= static_cast<size_t>(kMaxClients)) {
             close(fd);
             if (c && !g_srv.stopping)
                 log_line(" ! Connection from " + peer + " refused: already " + std::to_string(kMaxClients) +

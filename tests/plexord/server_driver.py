@@ -133,6 +133,10 @@ def malformed(port):
     """Bad and truncated exchanges end their own connection only."""
     good = login(port)
     good.sync_devicelist()
+    # A peer that stops in the middle of an exchange and stays silent.
+    stalled = login(port)
+    stalled.send_raw(bytes((pp.SOH, pp.CMD_FLUSH, pp.ETB, pp.STX, 1)))
+    started = time.monotonic()
     header = bytes((pp.SOH, pp.CMD_FLUSH, pp.ETB))
     item = b"F\x01T1\0\0"
     cases = [
@@ -168,6 +172,29 @@ def malformed(port):
     raw.send_raw(b"op\0" + b"p" * 1000)
     check(raw.peer_closed(5), "long password not refused")
     raw.close()
+    # Connections past the limit are closed at once; the others stay.
+    crowd = [pp.PlexorClient(port=port) for _ in range(70)]
+    for c in crowd:
+        c.open()
+    time.sleep(1)
+    shut = 0
+    for c in crowd:
+        c.conn.sock.setblocking(False)
+        try:
+            shut += c.conn.sock.recv(1) == b""
+        except BlockingIOError:
+            pass
+        except OSError:
+            shut += 1
+    check(0 < shut < 70, "%d of 70 connections closed at once" % shut)
+    for c in crowd:
+        c.close()
+    check(stalled.peer_closed(20), "stalled peer kept")
+    check(time.monotonic() - started >= 5, "stalled peer dropped before its time-out")
+    stalled.close()
+    good.reset()
+    r = good.read_float("Pump", "P", "")
+    check(good.flush() == pp.OK and r.status == 0, "after the crowd: %r %s" % (r, good.detail))
     good.close()
 
 
