@@ -73,7 +73,7 @@ public:
             "    if e[\"command\"] == 2: print(\"list\"); continue\n"
             "    f = next(flushes)\n"
             "    print(\" | \".join(\"%d: \" % run[\"device\"] + \", \".join(\"%s%d %s/%s%s\" % (i[\"type\"], i[\"op\"],"
-            " i[\"name\"], i[\"qualifier\"], \"\" if i[\"value\"] is None else \"=%g\" % i[\"value\"])"
+            " i[\"name\"], i[\"qualifier\"], \"\" if i[\"value\"] is None else \"=%s\" % i[\"value\"])"
             " for i in run[\"items\"]) for run in f[\"runs\"]))\n' " +
             record_;
         std::string out;
@@ -147,24 +147,33 @@ TEST_F(PlexorNetwork, ReadsAndWritesOfTwoDevicesGoOutInOneFlush)
     // The device list at the login, then one flush: the pump's run (id 2)
     // first, each item with its name, qualifier and value.
     EXPECT_EQ(server.exchanges(), "list\n"
-                                  "2: F2 level/=7.5, F1 speed/ | 5: F1 temp/C, F1 count/, F2 mode/auto=3\n");
+                                  "2: F2 level/=7.5, F1 speed/ | 5: F1 temp/C, I1 count/, I2 mode/auto=3\n");
 
     // A device the remote server does not have (looked up once more, in
     // case it came since the login), and a write read back in the same
     // batch: the read waits for a flush of its own, so each gets its own
     // answer.
     Batch c(net);
-    c.read(ghost_, "x").write(pump_, "level", "", 2.25).read(pump_, "level");
+    // Integers keep all their 32 bits; wider ones are refused unsent.
+    c.read(ghost_, "x")
+        .write(pump_, "level", "", 2.25)
+        .read(pump_, "level")
+        .write_int(boiler_, "big", "", 16777217)
+        .read_int(boiler_, "big")
+        .write_int(boiler_, "huge", "", 5000000000L);
     r = c.run();
     EXPECT_EQ(failure(r[0].result), "2/13");
     EXPECT_TRUE(ok(r[1].result)) << ncerr_get_string(r[1].result);
     EXPECT_TRUE(ok(r[2].result)) << ncerr_get_string(r[2].result);
     EXPECT_EQ(r[2].value, 2.25);
+    EXPECT_TRUE(ok(r[4].result)) << ncerr_get_string(r[4].result);
+    EXPECT_EQ(r[4].ivalue, 16777217);
+    EXPECT_EQ(test::cls(r[5].result), NCERR_INVALID);
     EXPECT_EQ(server.exchanges(), "list\n"
-                                  "2: F2 level/=7.5, F1 speed/ | 5: F1 temp/C, F1 count/, F2 mode/auto=3\n"
+                                  "2: F2 level/=7.5, F1 speed/ | 5: F1 temp/C, I1 count/, I2 mode/auto=3\n"
                                   "list\n"
-                                  "2: F2 level/=2.25\n"
-                                  "2: F1 level/\n");
+                                  "2: F2 level/=2.25 | 5: I2 big/=16777217\n"
+                                  "2: F1 level/ | 5: I1 big/\n");
 }
 
 TEST_F(PlexorNetwork, ALostServerIsReachedAgainWithItsNewDeviceList)

@@ -3,7 +3,7 @@
 // device's name; an item and its flag go as setpoint name and qualifier.
 #include <algorithm>
 #include <atomic>
-#include <cmath>
+#include <cstdint>
 #include <iterator>
 #include <limits>
 #include <new>
@@ -24,6 +24,7 @@ enum Status : int {
     ST_NO_HOST,
     ST_ABORTED,
     ST_NO_MEMORY,
+    ST_RANGE,
     ST_END
 };
 
@@ -33,6 +34,7 @@ const char *const kTexts[] = {
     "No server address",
     "Stopped while the request waited",
     "Out of memory",
+    "The value does not fit in the 32 bits of the remote server's integers",
 };
 
 const char *status_text(int status)
@@ -56,6 +58,7 @@ int result_class(int status)
     case PLEXOR_E_NO_DEVICE: return 2; // the core's "no such device"
     case PLEXOR_E_NO_ACCESS: return PXP_FAIL_ACCESS_DENIED;
     case ST_ABORTED: return PXP_FAIL_ABORTED;
+    case ST_RANGE: return PXP_FAIL_INVALID;
     default: return PXP_FAIL_DRIVER;
     }
 }
@@ -210,9 +213,9 @@ void Network::lost(int status)
         log(" ! plexor: link to " + where() + " lost (" + status_text(status) + ")");
 }
 
-// One flush of requests whose setpoints differ: the client matches answers
-// by device, name and qualifier alone, so a setpoint twice in one flush
-// would get one answer for both.
+// One flush of requests whose setpoints differ: the client matches an
+// answer to its requests by device, value type, name and qualifier, not by
+// operation, so a setpoint twice in one flush would get one answer for both.
 void Network::run_round(pxp_request_t *requests, const std::vector<int> &round, bool &fresh)
 {
     for (int attempt = 0;; ++attempt) {
@@ -230,11 +233,18 @@ void Network::run_round(pxp_request_t *requests, const std::vector<int> &round, 
         bool synced = false;
         for (int i : round) {
             pxp_request_t &r = requests[i];
+            // Integers go as integers: a float on the wire has 24 bits of
+            // mantissa and would change larger values.
             auto queue = [&] {
+                const bool integer = r.kind == PXP_INTEGER;
                 if (r.op == PXP_READ)
-                    return plexor_request_float(client_, r.address, r.item, r.flag);
-                const double v = r.kind == PXP_INTEGER ? static_cast<double>(r.ivalue) : r.fvalue;
-                return plexor_write_float(client_, r.address, r.item, r.flag, v);
+                    return integer ? plexor_request_integer(client_, r.address, r.item, r.flag)
+                                   : plexor_request_float(client_, r.address, r.item, r.flag);
+                if (!integer)
+                    return plexor_write_float(client_, r.address, r.item, r.flag, r.fvalue);
+                if (r.ivalue < std::numeric_limits<int32_t>::min() || r.ivalue > std::numeric_limits<int32_t>::max())
+                    return static_cast<int>(ST_RANGE);
+                return plexor_write_integer(client_, r.address, r.item, r.flag, static_cast<int>(r.ivalue));
             };
             int st = queue();
             if (st == PLEXOR_E_NO_DEVICE && !synced) {
@@ -275,20 +285,18 @@ void Network::run_round(pxp_request_t *requests, const std::vector<int> &round, 
         }
         for (int i : queued) {
             pxp_request_t &r = requests[i];
-            double v = 0;
-            const int rs = plexor_result_float(client_, r.address, r.item, r.flag, &v);
+            double f = 0;
+            int n = 0;
+            const int rs = r.kind == PXP_INTEGER ? plexor_result_integer(client_, r.address, r.item, r.flag, &n)
+                                                 : plexor_result_float(client_, r.address, r.item, r.flag, &f);
             // Answers that never came are the flush's failure.
             set_result(r, st != 0 && rs == PLEXOR_E_NOT_PROCESSED ? st : rs);
             if (rs != 0 || r.op != PXP_READ)
                 continue;
-            if (r.kind == PXP_FLOAT) {
-                r.fvalue = v;
-            } else {
-                const double t = std::trunc(v);
-                r.ivalue = std::isnan(t) ? 0 : t >= 9.2e18 ? std::numeric_limits<int64_t>::max()
-                                         : t <= -9.2e18 ? std::numeric_limits<int64_t>::min()
-                                                        : static_cast<int64_t>(t);
-            }
+            if (r.kind == PXP_FLOAT)
+                r.fvalue = f;
+            else
+                r.ivalue = n;
         }
         return;
     }
