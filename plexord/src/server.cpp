@@ -142,6 +142,18 @@ private:
     int fd_;
 };
 
+// Truncated toward zero, saturated; NaN is 0.
+int64_t truncated(double v)
+{
+    if (!(v == v))
+        return 0;
+    if (v >= 9.2e18)
+        return INT64_MAX;
+    if (v <= -9.2e18)
+        return INT64_MIN;
+    return static_cast<int64_t>(v);
+}
+
 int status_of(ncerr_t r)
 {
     if (is_ok(r))
@@ -330,9 +342,12 @@ private:
                 h->queue.clear();
                 for (auto &s : slots) {
                     wire::Item &it = *s.item;
+                    // Both values, as the console's queue functions keep them.
+                    bool integer = it.type == 'I';
+                    double fv = integer ? it.ivalue : static_cast<double>(it.fvalue);
+                    int64_t iv = integer ? it.ivalue : truncated(it.fvalue);
                     QueuedIo q{s.device, it.name, it.qualifier, it.op == wire::OP_WRITE ? PXP_WRITE : PXP_READ,
-                               it.type == 'I' ? PXP_INTEGER : PXP_FLOAT, it.ivalue, it.fvalue, fail(NCERR_STATE),
-                               false};
+                               integer ? PXP_INTEGER : PXP_FLOAT, iv, fv, fail(NCERR_STATE), false};
                     h->queue.push_back(std::move(q));
                 }
                 flush_queue(h, priority);

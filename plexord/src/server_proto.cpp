@@ -132,6 +132,17 @@ int32_t to_i32(double v)
     return static_cast<int32_t>(v);
 }
 
+// Out of range is infinite rather than undefined.
+float to_f32(double v)
+{
+    constexpr double top = std::numeric_limits<float>::max();
+    if (v > top)
+        return std::numeric_limits<float>::infinity();
+    if (v < -top)
+        return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(v);
+}
+
 void do_read_flush(Io &io, std::vector<Run> &runs)
 {
     size_t total = 0;
@@ -201,7 +212,7 @@ void do_write_answers(Io &io, const std::vector<Run> &runs)
                 if (it.type == 'I')
                     io.put_i32(to_i32(it.value));
                 else
-                    io.put_f32(static_cast<float>(it.value));
+                    io.put_f32(to_f32(it.value));
             }
         }
         io.put_byte(r + 1 < runs.size() ? ETB : ETX);
