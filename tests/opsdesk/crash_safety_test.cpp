@@ -167,7 +167,7 @@ void NoEvents(const ncevent_t*)
 bool Init(const std::string& config)
 {
     return ncerr_is_ok(plexord_init(config.c_str(), OPSDESK_TEST_DATA_DIR, OPSDESK_TEST_PLUGIN_DIR, &NoEvents,
-                                    PLEXORD_INIT_NO_DEMO | PLEXORD_INIT_FAST_HASH, nullptr)) &&
+                                    PLEXORD_INIT_NO_DEMO | PLEXORD_INIT_FAST_HASH | PLEXORD_INIT_NO_LISTEN, nullptr)) &&
            ncerr_is_ok(plexord_load_plugins()) && ncerr_is_ok(plexord_load_config());
 }
 

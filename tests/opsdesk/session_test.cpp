@@ -25,7 +25,7 @@ TEST(CoreSession, StartsTheDemoPlantAndShutsDownOnce)
     test::TempDir config;
     EventBridge bridge;
     CoreSession session;
-    ASSERT_TRUE(session.Init(TestFolders(config), PLEXORD_INIT_FAST_HASH));
+    ASSERT_TRUE(session.Init(TestFolders(config), PLEXORD_INIT_FAST_HASH | PLEXORD_INIT_NO_LISTEN));
     ASSERT_TRUE(session.Start());
     EXPECT_TRUE(plexord_is_started());
     EXPECT_EQ(networkmgr_get_network_count(), 1);
@@ -58,7 +58,7 @@ TEST(CoreSession, RestartsFromTheSavedConfiguration)
     {
         EventBridge bridge;
         CoreSession session;
-        ASSERT_TRUE(session.Init(TestFolders(config), PLEXORD_INIT_FAST_HASH));
+        ASSERT_TRUE(session.Init(TestFolders(config), PLEXORD_INIT_FAST_HASH | PLEXORD_INIT_NO_LISTEN));
         ASSERT_TRUE(session.Start());
         device_t* device = devicemgr_fetch_device(1, 1);
         ASSERT_NE(device, nullptr);
@@ -68,7 +68,7 @@ TEST(CoreSession, RestartsFromTheSavedConfiguration)
     }
     EventBridge bridge;
     CoreSession session;
-    ASSERT_TRUE(session.Init(TestFolders(config), PLEXORD_INIT_FAST_HASH));
+    ASSERT_TRUE(session.Init(TestFolders(config), PLEXORD_INIT_FAST_HASH | PLEXORD_INIT_NO_LISTEN));
     ASSERT_TRUE(session.Start());
     device_t* device = devicemgr_fetch_device(1, 0);
     ASSERT_NE(device, nullptr);
@@ -82,7 +82,7 @@ TEST(CoreSession, FailedStartIsReported)
     test::TempDir config;
     EventBridge bridge;
     CoreSession first;
-    ASSERT_TRUE(first.Init(TestFolders(config), PLEXORD_INIT_NO_DEMO | PLEXORD_INIT_FAST_HASH));
+    ASSERT_TRUE(first.Init(TestFolders(config), PLEXORD_INIT_NO_DEMO | PLEXORD_INIT_FAST_HASH | PLEXORD_INIT_NO_LISTEN));
     CoreSession second;
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(second.Init(TestFolders(config)));

@@ -63,7 +63,7 @@ std::string CapturedFile::text()
 CoreRun::CoreRun(const std::string& configDir, bool demo, const char* dataDir)
 {
     RegisterImageHandlers();
-    const unsigned flags = PLEXORD_INIT_FAST_HASH | (demo ? 0 : PLEXORD_INIT_NO_DEMO);
+    const unsigned flags = PLEXORD_INIT_FAST_HASH | PLEXORD_INIT_NO_LISTEN | (demo ? 0 : PLEXORD_INIT_NO_DEMO);
     const ncerr_t r = plexord_init(configDir.c_str(), dataDir, OPSDESK_TEST_PLUGIN_DIR,
                                    &EventBridge::CoreCallback, flags, nullptr);
     if (!ncerr_is_ok(r))
