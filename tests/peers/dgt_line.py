@@ -48,9 +48,14 @@ or on every one.  The first entry that fires wins.  Actions:
   late       the answer sent after "ms" milliseconds (the simulator does not
              read meanwhile, so the answer may land after the next request)
 
-Record (JSON, rewritten after every request): {"requests": [{"seq", "kind",
-"raw", "dept", "number", "value_text", "value", "answer", "fault"}]} with
-"answer" the text sent (null when none).
+Setpoint 636 is answered without a department, so wrong_node leaves its
+answer as it is (the fault is still recorded).
+
+Record (JSON, rewritten after every request, before its answer goes out):
+{"requests": [{"seq", "time", "kind", "raw", "dept", "number", "value_text",
+"value", "answer", "fault"}]}: "time" is seconds since READY when the request
+was complete (to check the pauses between requests), "answer" the text sent
+(null when none), "kind" read, write, broadcast, node_list or invalid.
 """
 import argparse
 import json
@@ -102,6 +107,7 @@ class DgtLine:
             m["_count"] = 0
             self.misbehave.append(m)
         self.record = {"requests": []}
+        self.start = time.monotonic()
 
     def available(self, dept, number):
         return number in self.departments[dept] and number not in self.unavailable.get(dept, ())
@@ -119,7 +125,8 @@ class DgtLine:
     def handle(self, raw):
         """One request text (without its closing space).  Returns (answer text
         or None, delay in seconds) and records the request."""
-        entry = {"seq": len(self.record["requests"]) + 1, "raw": raw, "answer": None, "fault": None}
+        entry = {"seq": len(self.record["requests"]) + 1, "raw": raw, "answer": None, "fault": None,
+                 "time": round(time.monotonic() - self.start, 4)}
         self.record["requests"].append(entry)
         m = REQUEST_RE.match(raw)
         if not m:
@@ -258,6 +265,7 @@ def main(argv):
     signal.signal(signal.SIGTERM, finish)
     signal.signal(signal.SIGINT, finish)
     save(line, args.record)
+    line.start = time.monotonic()
     print("READY", flush=True)
     serve(fd, line, args.record)
 

@@ -44,10 +44,11 @@ class Line:
         assert self.proc.stdout.readline().strip() == "READY"
         os.close(slave)
 
-    def ask(self, text, wait=0.5):
-        """Sends text; returns what came back until an end of line or the wait ran out."""
+    def ask(self, text, wait=None):
+        """Sends text; returns what came back until an end of line or the wait ran out.
+        A stray answer to a request meant to be silent shows up in the next ask."""
         os.write(self.master, text.encode())
-        got, end = b"", time.monotonic() + wait
+        got, end = b"", time.monotonic() + (wait or 1.0)
         while not got.endswith((b"\r", b"\n")):
             left = end - time.monotonic()
             if left <= 0 or not select.select([self.master], [], [], left)[0]:
@@ -87,15 +88,16 @@ class DgtLineTest(unittest.TestCase):
                     ("garbage ", ""),
                 ]
                 for request, expected in cases:
-                    self.assertEqual(line.ask(request), expected, request)
-                too_long = line.ask("A300=2 ")
+                    wait = 5.0 if expected.endswith("\r") else None
+                    self.assertEqual(line.ask(request, wait), expected, request)
+                too_long = line.ask("A300=2 ", 5.0)
                 self.assertTrue(too_long.startswith("*A300=2") and too_long.endswith("\r")
                                 and len(too_long) > 64, too_long)
                 # Late: nothing within 0.3 s, the answer after 0.6 s.
                 self.assertEqual(line.ask("A636=4.0 ", wait=0.3), "")
-                self.assertEqual(line.ask("", wait=2), "/47=4.0\r")
+                self.assertEqual(line.ask("", wait=5.0), "/47=4.0\r")
                 # Two requests in one chunk are both answered, in order.
-                self.assertEqual(line.ask("A057 B300=5 "), "*A57=5.25\r")
+                self.assertEqual(line.ask("A057 B300=5 ", 5.0), "*A57=5.25\r")
                 self.assertEqual(line.ask(""), "*B30")
             finally:
                 requests = line.close()
@@ -109,6 +111,8 @@ class DgtLineTest(unittest.TestCase):
         self.assertEqual(requests[2]["value"], 12.0)
         self.assertEqual(requests[7]["answer"], None)
         self.assertEqual(len(requests), 19)
+        # The late answer held the line: the next request was taken after it.
+        self.assertGreaterEqual(requests[17]["time"] - requests[16]["time"], 0.5)
 
 
 if __name__ == "__main__":
