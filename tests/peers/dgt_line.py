@@ -25,7 +25,7 @@ Wire rules settled here:
   * A department not on the line stays silent (no controller to answer).
   * A broadcast and the node-list query get no answer.  A broadcast sets the
     setpoint in every department that has it.
-  * Stored values are texts: a number in the script is sent as "%g" gives it,
+  * Stored values are texts: a number in the script is sent in "%g" form,
     a string is sent verbatim, a write stores the value text it carried.
 
 Script (JSON):
