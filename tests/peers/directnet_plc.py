@@ -60,7 +60,8 @@ Script (JSON object, every key optional):
                             (default "enquiry"; also "header", "data")
                "no_eot"     a read ends with ACK+CR instead of EOT+CR
 
-Record (JSON): {"requests": [...], "clock_sets": [...], "v_written": {...}}.
+Record (JSON): {"requests": [...], "clock_sets": [...], "v_written": {...},
+"other_nodes": [...]} (the nodes of enquiries meant for other PLCs).
 Each request: "n", "node", "direction" ("read"/"write"), "type", "address"
 (reference), "v" (octal V address, type "1" only), "bytes", "blocks",
 "partial", "master", "data" (hex of the written bytes), "words" (written
@@ -86,6 +87,9 @@ BYTE_TIMEOUT = 2.0   # a master that stops mid-exchange is given up after this
 CLOCK_V = 0o7766     # first clock register
 DATE_V, TIME_V = 0o7775, 0o7776
 COUNTER_BASE = 0o1000
+# Fault actions and the stage each applies to unless the script names one.
+FAULT_STAGES = {"silent": "enquiry", "nak": "header", "bad_lrc": "data", "wrong_node": "enquiry",
+                "truncate": "data", "delay": "enquiry", "no_eot": "data"}
 
 
 def elem_size(dtype):
@@ -120,10 +124,15 @@ class Plc:
     def __init__(self, fd, script, record_path=None):
         self.fd = fd
         self.node = int(script.get("node", 1))
+        if not 0 <= self.node <= 89:
+            raise ValueError("node %d is not 0 to 89" % self.node)
         self.silent = bool(script.get("silent", False))
         self.faults = list(script.get("faults", []))
+        for f in self.faults:
+            if f.get("action") not in FAULT_STAGES:
+                raise ValueError("unknown fault action %r" % f.get("action"))
         self.record_path = record_path
-        self.record = {"requests": [], "clock_sets": [], "v_written": {}}
+        self.record = {"requests": [], "clock_sets": [], "v_written": {}, "other_nodes": []}
         self.mem = {}
         self.count = 0
         self.pending = bytearray()
@@ -221,20 +230,24 @@ class Plc:
     # -- line -----------------------------------------------------------
     def read(self, n, timeout=BYTE_TIMEOUT):
         out = bytearray()
+        deadline = time.monotonic() + timeout
         while len(out) < n:
             if self.pending:
                 take = self.pending[:n - len(out)]
                 del self.pending[:len(take)]
                 out += take
+                deadline = time.monotonic() + timeout   # the time-out is between bytes
                 continue
-            r, _, _ = select.select([self.fd], [], [], timeout)
+            left = deadline - time.monotonic()
+            r = select.select([self.fd], [], [], max(0.0, left))[0] if left > 0 else []
             if not r:
                 raise Abort("timeout after %d of %d bytes" % (len(out), n))
             try:
                 chunk = os.read(self.fd, 4096)
-            except OSError:   # pty with no master open yet or any more
+            except OSError:   # a pty whose other end is closed reports EIO at once
+                chunk = b""
+            if not chunk:
                 time.sleep(0.05)
-                continue
             self.pending += chunk
         return bytes(out)
 
@@ -256,9 +269,6 @@ class Plc:
 
     # -- faults ---------------------------------------------------------
     def fault(self, entry, stage, action=None):
-        defaults = {"silent": "enquiry", "nak": "header", "bad_lrc": "data",
-                    "wrong_node": "enquiry", "truncate": "data", "delay": "enquiry",
-                    "no_eot": "data"}
         for f in self.faults:
             req = f.get("request", "always")
             if req != "always" and int(req) != self.count:
@@ -266,7 +276,7 @@ class Plc:
             act = f.get("action")
             if action is not None and act != action:
                 continue
-            if f.get("stage", defaults.get(act)) != stage:
+            if f.get("stage", FAULT_STAGES[act]) != stage:
                 continue
             if act == "delay":
                 time.sleep(float(f.get("ms", 0)) / 1000.0)
@@ -292,7 +302,11 @@ class Plc:
             if enq != ENQ:
                 self.pending[:0] = bytes([nb, enq])
                 continue
-            if nb - 0x20 != self.node or self.silent:
+            if nb - 0x20 != self.node:
+                self.record["other_nodes"].append(nb - 0x20)
+                self.save()
+                continue
+            if self.silent:
                 continue
             self.count += 1
             entry = {"n": self.count, "node": self.node, "result": "ok", "faults": []}
@@ -433,13 +447,17 @@ def main(argv):
     p.add_argument("--record", help="write every request received here, as JSON")
     p.add_argument("--node", type=int, help="the PLC's node (overrides the script)")
     args = p.parse_args(argv)
-    script = {}
-    if args.script:
-        with open(args.script) as f:
-            script = json.load(f)
-    if args.node is not None:
-        script["node"] = args.node
-    plc = Plc(open_port(args.port), script, args.record)
+    try:
+        script = {}
+        if args.script:
+            with open(args.script) as f:
+                script = json.load(f)
+        if args.node is not None:
+            script["node"] = args.node
+        plc = Plc(open_port(args.port), script, args.record)
+    except (OSError, ValueError, KeyError, TypeError) as e:
+        sys.stderr.write("directnet_plc.py: %s\n" % e)
+        return 2
     stopping = []
 
     def finish(*_):

@@ -184,6 +184,7 @@ class DirectNetPlcTest(unittest.TestCase):
                          ["nak", "ok", "silent", "wrong_node", "truncated"])
         self.assertEqual(reqs[8]["result"], "bad header LRC")
         self.assertEqual(rec["v_written"]["3143"], 99)
+        self.assertEqual(rec["other_nodes"], [NODE + 1])
 
     def test_clock_ticks_and_is_set(self):
         self.start(dict(SCRIPT, faults=[]))
