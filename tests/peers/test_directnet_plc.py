@@ -142,9 +142,9 @@ class DirectNetPlcTest(unittest.TestCase):
         data, problems = m.read_run(0o2000 + 1, 8)
         self.assertEqual(problems, [])
         self.assertEqual(struct.unpack("<HHf", data), (0x1234, 0x4321, 1.5))
-        # 2: a 200-byte write spans two blocks and lands word by word.
-        words = list(range(100))
-        m.write_run(0o3000 + 1, struct.pack("<100H", *words))
+        # 2: a 258-byte write spans three blocks and lands word by word.
+        words = list(range(129))
+        m.write_run(0o3000 + 1, struct.pack("<129H", *words))
         # 3: NAK after the header; the master answers EOT.
         self.assertEqual(m.enquire()[2], ACK)
         self.assertEqual(m.header(False, "1", 1, 2), bytes([NAK, CR]))
@@ -156,11 +156,11 @@ class DirectNetPlcTest(unittest.TestCase):
         self.assertEqual(m.enquire(), b"")
         self.assertEqual(m.enquire(), b"N" + bytes([NODE + 0x21, ACK, CR]))
         self.assertEqual(m.read_run(0o2000 + 1, 2), (None, ["short block"]))
-        # 8: late answer, then the written run reads back over two blocks.
+        # 8: late answer, then 256 written bytes read back in two full blocks.
         t0 = datetime.datetime.now()
-        data, problems = m.read_run(0o3000 + 1, 200)
+        data, problems = m.read_run(0o3000 + 1, 256)
         self.assertGreaterEqual((datetime.datetime.now() - t0).total_seconds(), 0.29)
-        self.assertEqual((list(struct.unpack("<100H", data)), problems), (words, []))
+        self.assertEqual((list(struct.unpack("<128H", data)), problems), (words[:128], []))
         # Another node's enquiry and a header with a bad LRC.
         self.assertEqual(m.enquire(NODE + 1), b"")
         self.assertEqual(m.enquire()[2], ACK)
@@ -179,11 +179,11 @@ class DirectNetPlcTest(unittest.TestCase):
                          {"direction": "read", "type": "1", "address": 0o2001, "v": "2000",
                           "bytes": 8})
         self.assertEqual((reqs[1]["direction"], reqs[1]["blocks"], reqs[1]["partial"],
-                          reqs[1]["words"], reqs[1]["result"]), ("write", 1, 144, words, "ok"))
+                          reqs[1]["words"], reqs[1]["result"]), ("write", 2, 4, words, "ok"))
         self.assertEqual([r["result"] for r in reqs[2:7]],
                          ["nak", "ok", "silent", "wrong_node", "truncated"])
         self.assertEqual(reqs[8]["result"], "bad header LRC")
-        self.assertEqual(rec["v_written"]["3143"], 99)
+        self.assertEqual((rec["v_written"]["3143"], rec["v_written"]["3200"]), (99, 128))
         self.assertEqual(rec["other_nodes"], [NODE + 1])
 
     def test_clock_ticks_and_is_set(self):
