@@ -57,7 +57,7 @@ Script (JSON object, every key optional):
                "truncate"   the answer stops half-way ("enquiry" or "data"
                             (default): a read's first block loses its end)
                "delay"      wait "ms" before the answer at the stage
-                            (default "enquiry"; also "header", "data")
+                            (default "enquiry"; also "header", "data", "block")
                "no_eot"     a read ends with ACK+CR instead of EOT+CR
 
 Record (JSON): {"requests": [...], "clock_sets": [...], "v_written": {...},
