@@ -2,9 +2,10 @@
 """Scripted LCT-1 transmitter line on a serial port (the far end of a pty pair).
 
   lct1_transmitter.py --port /dev/pts/N [--script FILE.json] [--record OUT.json]
+  lct1_transmitter.py --fd N ...      (an inherited pty master)
 
 prints "READY" once the port is open and then answers requests until it gets
-SIGTERM/SIGINT or the other side hangs up.  The record (every request,
+SIGTERM/SIGINT or (with --port) the other side hangs up.  The record (every request,
 decoded, with the answer sent) is written after every request and at exit.
 
 Wire rules settled here:
@@ -69,6 +70,17 @@ def checksum(text):
     return "%02X" % (sum(text.encode("latin-1")) % 256)
 
 
+ACTIONS = ("silent", "delay", "bad_checksum", "wrong_node", "wrong_message", "truncate", "error")
+
+
+def _checked_data(num, data):
+    """Script data for a message: must fit the message's data length."""
+    data = str(data)
+    if num not in DATA_LENGTH or num == 99 or len(data) != DATA_LENGTH[num]:
+        raise ValueError("data %r does not fit message %r" % (data, num))
+    return data
+
+
 def default_messages():
     msgs = {n: "0" * length for n, length in DATA_LENGTH.items() if n != 99}
     msgs[2] = "0104"      # version 1.04
@@ -83,11 +95,17 @@ class Transmitter:
         self.nodes = {}
         for key, conf in (script.get("nodes") or {"1": {}}).items():
             node = int(key)
+            if not 0 <= node <= 15:
+                raise ValueError("node %r is not 0 to 15" % key)
             msgs = default_messages()
             for num, data in (conf.get("messages") or {}).items():
-                msgs[int(num)] = str(data)
-            self.nodes[node] = {"messages": msgs, "readings": list(conf.get("readings") or [])}
+                msgs[int(num)] = _checked_data(int(num), data)
+            readings = [_checked_data(60, r) for r in conf.get("readings") or []]
+            self.nodes[node] = {"messages": msgs, "readings": readings}
         self.faults = list(script.get("faults") or [])
+        for f in self.faults:
+            if f.get("action") not in ACTIONS:
+                raise ValueError("unknown fault action %r" % f.get("action"))
         self.requests = []
         self.record_path = None
 
@@ -170,11 +188,17 @@ class Transmitter:
         if "error" not in entry and entry["node"] in self.nodes and (
                 entry["checksum_ok"] or not self.check):
             node = entry["node"]
-            num, data = self.reply(entry)
+            faults = self._faults_for(entry)
+            # An error answer stands for a refused request: the state stays.
+            errors = [f for f in faults if f["action"] == "error"]
+            if errors:
+                num, data = 99, str(errors[-1].get("code", ERR_MESSAGE))
+            else:
+                num, data = self.reply(entry)
             bad_sum = False
             keep = None
             silent = False
-            for f in self._faults_for(entry):
+            for f in faults:
                 act = f.get("action")
                 if act == "silent":
                     silent = True
@@ -189,10 +213,6 @@ class Transmitter:
                     data = data.ljust(DATA_LENGTH[num], "0")[:DATA_LENGTH[num]]
                 elif act == "truncate":
                     keep = f.get("keep", -1)
-                elif act == "error":
-                    num, data = 99, str(f.get("code", ERR_MESSAGE))
-                else:
-                    raise ValueError("unknown fault action %r" % act)
             if not silent:
                 answer = self.frame(node, num, data, bad_sum)
                 if keep is not None:
@@ -203,7 +223,7 @@ class Transmitter:
         return (answer.encode("latin-1") if answer is not None else None), delay
 
 
-def serve(sim, fd):
+def serve(sim, fd, wait_on_hangup=False):
     buf = b""
     started = None
     while True:
@@ -212,9 +232,14 @@ def serve(sim, fd):
             try:
                 chunk = os.read(fd, 512)
             except OSError:
-                return              # the other side hung up
+                chunk = b""
             if not chunk:
-                return
+                if not wait_on_hangup:
+                    return          # the other side hung up
+                # A pty master reads EIO while the driver has the line closed;
+                # it may open it again.
+                time.sleep(0.05)
+                continue
             buf += bytes(b & 0x7F for b in chunk)   # 7 data bits on the line
         elif started is not None and time.monotonic() - started > PARTIAL_TIMEOUT:
             sim.handle(buf.decode("latin-1"))        # recorded as malformed
@@ -246,18 +271,30 @@ def serve(sim, fd):
 
 def main(argv):
     p = argparse.ArgumentParser(description="Scripted LCT-1 transmitter; prints READY when listening.")
-    p.add_argument("--port", required=True, help="serial device, e.g. the slave of a pty pair")
+    where = p.add_mutually_exclusive_group(required=True)
+    where.add_argument("--port", help="serial device, e.g. the slave of a pty pair; the simulator "
+                       "sets it raw and exits when the other side hangs up")
+    where.add_argument("--fd", type=int, help="inherited descriptor, e.g. a pty master whose slave "
+                       "the driver opens; its settings are left to the driver and a hang-up is "
+                       "waited out")
     p.add_argument("--script", help="JSON script (see the module text)")
     p.add_argument("--record", help="write the received requests here as JSON")
     args = p.parse_args(argv)
     script = {}
-    if args.script:
-        with open(args.script) as f:
-            script = json.load(f)
-    sim = Transmitter(script)
+    try:
+        if args.script:
+            with open(args.script) as f:
+                script = json.load(f)
+        sim = Transmitter(script)
+    except (OSError, ValueError, TypeError, AttributeError) as e:
+        sys.stderr.write("lct1_transmitter: bad script: %s\n" % e)
+        return 2
     sim.record_path = args.record
-    fd = os.open(args.port, os.O_RDWR | os.O_NOCTTY)
-    tty.setraw(fd, termios.TCSANOW)
+    if args.port:
+        fd = os.open(args.port, os.O_RDWR | os.O_NOCTTY)
+        tty.setraw(fd, termios.TCSANOW)
+    else:
+        fd = args.fd
 
     def finish(*_):
         sim.save()
@@ -266,7 +303,7 @@ def main(argv):
     signal.signal(signal.SIGINT, finish)
     sim.save()
     print("READY", flush=True)
-    serve(sim, fd)
+    serve(sim, fd, wait_on_hangup=args.fd is not None)
     sim.save()
     return 0
 
