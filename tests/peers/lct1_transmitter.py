@@ -12,9 +12,10 @@ Wire rules settled here:
   * Request: "(" node-hex number(2 digits) data checksum(2) ")" CR LF.  Bytes
     before "(" are ignored; a frame ends at LF.  A frame without ")" just before
     CR LF, a node that is not one upper-case hex digit or a number that is not
-    two digits is recorded as malformed and not answered.
+    two digits is recorded as malformed and not answered.  Incoming bytes lose
+    their eighth bit (7 data bits on the line).
   * Answer: "(" node number data checksum ")" with no CR LF (script "crlf"
-    adds one).  Data lengths follow the message number (table below).
+    adds one).  Data lengths follow the message number (DATA_LENGTH).
   * Checksum: sum of the characters between "(" and the checksum, mod 256, two
     upper-case hex digits.  With "checksum": true (default) a request with a
     wrong checksum (also "??") is recorded and ignored; with false the request's
@@ -22,10 +23,11 @@ Wire rules settled here:
   * A request without data reads a message, one with data of the message's
     length writes it and the answer echoes the stored data.  Message 50 writes
     leave a relay whose character is "9" unchanged.  Message 3 (reset) answers
-    without data.
+    without data.  Stored data starts as zeros, version (message 2) "0104".
   * Error answer 99 (two data characters): "01" unknown message number, "02"
     data of the wrong length, "03" a data character that is not 0-9 or A-F.
-  * Only nodes listed in the script answer; others stay silent (a shared line).
+  * Only nodes listed in the script answer (default: node 1 alone); others
+    stay silent, as on a shared line.
 
 Script (JSON, every key optional):
   {"checksum": true, "crlf": false,
@@ -38,12 +40,14 @@ Script (JSON, every key optional):
   are handed out by successive reads of message 60, the last one repeating.
   A fault applies to the request numbered "request" (1-based over every framed
   request, an int or a list) or to all with "always", narrowed by optional
-  "node" and "message".  All matching faults apply, in order.  Actions:
+  "node" and "message"; faults only touch requests that would be answered.
+  All matching faults apply.  A silent or late request still takes effect; an
+  error answer leaves the stored data alone.  Actions:
     silent                 no answer
     delay      ms          answer late
     bad_checksum           checksum off by one
     wrong_node             answer from node + 1 (mod 16)
-    wrong_message          answer with another message number
+    wrong_message          answer as message 61 (62 when 61 was asked)
     truncate   keep        send only the first "keep" characters (default: all
                            but the closing parenthesis)
     error      code        answer 99 with the code (default "01")

@@ -4,7 +4,6 @@ import json
 import os
 import select
 import subprocess
-import sys
 import tempfile
 import time
 import tty
