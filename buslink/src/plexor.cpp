@@ -31,6 +31,20 @@ constexpr int socket_timed_out = 106;
 constexpr int socket_closed = 203;
 constexpr int socket_reset = 204;
 
+// Replaces an optional text with a copy (null clears it); out of memory
+// leaves it cleared rather than half set.
+void set_optional_text(std::optional<std::string> &field, const char *text)
+{
+    try {
+        if (text)
+            field = text;
+        else
+            field.reset();
+    } catch (const std::bad_alloc &) {
+        field.reset();
+    }
+}
+
 void warn_sync()
 {
     buslink_fprintf(px::warning_stream, "Warning! __sync() called\n");
@@ -853,14 +867,7 @@ BUSLINK_API void plexor_set_client_info(plexor_client_t *client, const char *tex
 {
     if (!client)
         return;
-    try {
-        if (text)
-            client->info = text;
-        else
-            client->info.reset();
-    } catch (const std::bad_alloc &) {
-        client->info.reset();
-    }
+    set_optional_text(client->info, text);
 }
 
 BUSLINK_API const char *plexor_get_client_info(const plexor_client_t *client)
@@ -945,14 +952,7 @@ BUSLINK_API void plexor_device_set_name(plexor_device_t *device, const char *nam
 {
     if (!device)
         return;
-    try {
-        if (name)
-            device->name = name;
-        else
-            device->name.reset();
-    } catch (const std::bad_alloc &) {
-        device->name.reset();
-    }
+    set_optional_text(device->name, name);
 }
 
 BUSLINK_API const char *plexor_device_get_name(const plexor_device_t *device)
@@ -964,14 +964,7 @@ BUSLINK_API void plexor_device_set_description(plexor_device_t *device, const ch
 {
     if (!device)
         return;
-    try {
-        if (text)
-            device->description = text;
-        else
-            device->description.reset();
-    } catch (const std::bad_alloc &) {
-        device->description.reset();
-    }
+    set_optional_text(device->description, text);
 }
 
 BUSLINK_API const char *plexor_device_get_description(const plexor_device_t *device)
