@@ -31,6 +31,7 @@ SCRIPT = {
 class Line:
     def __init__(self, tmp):
         self.master, slave = os.openpty()
+        self.pending = b""
         tty.setraw(self.master)
         path = os.ttyname(slave)
         script = os.path.join(tmp, "script.json")
@@ -45,15 +46,19 @@ class Line:
         os.close(slave)
 
     def ask(self, text, wait=None):
-        """Sends text; returns what came back until an end of line or the wait ran out.
-        A stray answer to a request meant to be silent shows up in the next ask."""
+        """Sends text; returns what came back up to and including an end of line,
+        or all that came before the wait ran out. Bytes after the end of line are
+        kept for the next ask, so a stray answer to a request meant to be silent,
+        or the second of two answers read together, shows up there."""
         os.write(self.master, text.encode())
-        got, end = b"", time.monotonic() + (wait or 1.0)
-        while not got.endswith((b"\r", b"\n")):
+        got, end = self.pending, time.monotonic() + (wait or 1.0)
+        while not any(c in got for c in (b"\r", b"\n")):
             left = end - time.monotonic()
             if left <= 0 or not select.select([self.master], [], [], left)[0]:
                 break
             got += os.read(self.master, 256)
+        cut = min((got.index(c) + 1 for c in (b"\r", b"\n") if c in got), default=len(got))
+        got, self.pending = got[:cut], got[cut:]
         return got.decode()
 
     def close(self):
