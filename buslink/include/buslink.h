@@ -561,6 +561,186 @@ BUSLINK_API int plexor_result_buf(plexor_client_t *client, const char *device, c
 /* Forgets every queued request and its answer. */
 BUSLINK_API void plexor_reset(plexor_client_t *client);
 
+/* ======================================================================
+ * DirectNET client: a master on a serial line in the HEX (ASCII) mode.
+ * Items are DirectNET references (V2000, TA3, CTA10, VX7, VY0, VC7, Q12)
+ * or nicknames of a node or of the common list. Nodes are 0 to 89.
+ * ====================================================================== */
+
+typedef struct dnetio dnetio_t;
+
+enum {
+    DNETIO_SUCCESS = 0,
+    DNETIO_E_OPEN = 1,
+    DNETIO_E_BAUDRATE = 2,
+    DNETIO_E_PARITY = 3,
+    DNETIO_E_STOPBITS = 4,
+    DNETIO_E_DATABITS = 5,
+    DNETIO_E_SETTINGS = 6,
+    DNETIO_E_TIMEOUTS = 7,
+    DNETIO_E_UNAVAILABLE_ITEM = 8,
+    DNETIO_E_HANDSHAKE = 9,
+    DNETIO_E_WRITE = 10,
+    DNETIO_E_NO_RESPONSE = 11,
+    DNETIO_E_NOT_ACCEPTED = 12,
+    DNETIO_E_ERRONEOUS_RESPONSE = 13,
+    DNETIO_E_CHECKSUM = 14,
+    DNETIO_E_NO_EOT = 15,
+    DNETIO_E_NOT_IN_QUEUE = 16,
+    DNETIO_E_NOT_EXECUTED = 17,
+    DNETIO_E_UNSUPPORTED_TYPE = 18
+};
+
+/* The HEX mode: the only one whose exchanges are implemented. */
+#define DNETIO_MODE_HEX 2
+
+BUSLINK_API dnetio_t *dnetio_new(void);
+/* Resets, forgets every nickname, closes the port and frees the client. */
+BUSLINK_API void dnetio_delete(dnetio_t *client);
+/* Opens and configures the port (parity 1 odd, 2 none, 3 even; stop bits 1
+ * or 2; data bits 7 or 8); 0, or -1 with the last error set. */
+BUSLINK_API int dnetio_set_values(dnetio_t *client, const char *port, int baud, int parity, int stopbits,
+                                  int databits, int mode);
+BUSLINK_API int dnetio_get_last_error(const dnetio_t *client);
+/* The system's text of the last failed open ("Error %d: ..."), "" when none. */
+BUSLINK_API const char *dnetio_get_system_error(const dnetio_t *client);
+BUSLINK_API int dnetio_is_connected(const dnetio_t *client);
+BUSLINK_API void dnetio_disconnect(dnetio_t *client);
+/* Accepted for compatibility; has no effect. */
+BUSLINK_API void dnetio_set_verbose(dnetio_t *client, int level);
+BUSLINK_API void dnetio_set_case_sensitive(dnetio_t *client, int flag);
+/* node -1 is the common list. Returns 0. */
+BUSLINK_API int dnetio_set_nickname(dnetio_t *client, int node, const char *name, const char *item);
+/* Replaces the node's (or, for -1, the common) nicknames with those of the
+ * file; 0 when it cannot be opened, else 1. */
+BUSLINK_API int dnetio_load_documentation(dnetio_t *client, int node, const char *path);
+/* Reads: 0, or 8 for an item that cannot be resolved. */
+BUSLINK_API int dnetio_request(dnetio_t *client, int node, const char *item, int type);
+BUSLINK_API int dnetio_request_buf(dnetio_t *client, int node, const char *item, unsigned bytes);
+/* Writes: 0, 8 for an unresolved item, 18 for an unsupported type. */
+BUSLINK_API int dnetio_write_integer(dnetio_t *client, int node, const char *item, int type, int value);
+BUSLINK_API int dnetio_write_float(dnetio_t *client, int node, const char *item, int type, double value);
+BUSLINK_API int dnetio_write_buf(dnetio_t *client, int node, const char *item, const void *data,
+                                 unsigned bytes);
+BUSLINK_API int dnetio_write_raw(dnetio_t *client, int node, char datatype, unsigned address,
+                                 const void *data, unsigned bytes);
+/* Exchanges every run in queue order; each keeps its own status. */
+BUSLINK_API void dnetio_flush(dnetio_t *client);
+/* The status of the run that holds the item (16 when none does). */
+BUSLINK_API int dnetio_result_integer(dnetio_t *client, int node, const char *item, int type,
+                                      unsigned *value);
+BUSLINK_API int dnetio_result_float(dnetio_t *client, int node, const char *item, int type, double *value);
+BUSLINK_API int dnetio_result_buf(dnetio_t *client, int node, const char *item, void *buffer,
+                                  unsigned bytes);
+/* Frees every run. */
+BUSLINK_API void dnetio_reset(dnetio_t *client);
+/* Enquiry, four bytes back, EOT: 1 when all three worked, else -1. */
+BUSLINK_API int dnetio_ping(dnetio_t *client, int node);
+/* The one call that may come from another thread while the client is in
+ * use: cuts the wait in flight; every later exchange fails at once until
+ * dnetio_clear_abort. The port stays open. */
+BUSLINK_API void dnetio_abort(dnetio_t *client);
+BUSLINK_API void dnetio_clear_abort(dnetio_t *client);
+/* Codes 0 to 17; any other: "Unknown error (%d)" in one static buffer. */
+BUSLINK_API const char *dnetio_error_string(int code);
+
+/* ======================================================================
+ * LCT-1 transmitters: one parenthesised ASCII message and one answer per
+ * exchange, nodes 0 to 15, additive checksum.
+ * ====================================================================== */
+
+typedef struct lct1 lct1_t;
+
+enum {
+    LCT1_SUCCESS = 0,
+    LCT1_E_NO_ACCESS = 1,
+    LCT1_E_COMSTATE = 2,
+    LCT1_E_TIMEOUTS = 3,
+    LCT1_E_CHECKSUM = 4,
+    LCT1_E_PARENTHESIS = 5,
+    LCT1_E_NODE = 6,
+    LCT1_E_ERROR_MESSAGE = 7,
+    LCT1_E_MISMATCH = 8,
+    LCT1_E_NO_RESPONSE = 9,
+    LCT1_E_MESSAGE_NUMBER = 10,
+    LCT1_E_SETPOINT = 11
+};
+
+BUSLINK_API lct1_t *lct1_new(void);
+BUSLINK_API void lct1_delete(lct1_t *line);
+/* 9600 baud, 7 data bits, even parity, one stop bit. 0; 1 when the port
+ * cannot be opened (its system text in lct1_get_system_error). */
+BUSLINK_API int lct1_connect(lct1_t *line, const char *port);
+BUSLINK_API void lct1_disconnect(lct1_t *line);
+BUSLINK_API int lct1_is_connected(const lct1_t *line);
+BUSLINK_API int lct1_get_last_error(const lct1_t *line);
+BUSLINK_API const char *lct1_get_system_error(const lct1_t *line);
+/* Checksums sent and checked (1, the default) or "??" sent and not checked. */
+BUSLINK_API void lct1_set_checksum(lct1_t *line, int flag);
+/* One exchange; the status is also the last error. */
+BUSLINK_API int lct1_exec(lct1_t *line, int node, int message, const char *data);
+/* The last answer's node, message number and data (at most 10 characters). */
+BUSLINK_API int lct1_get_answer_node(const lct1_t *line);
+BUSLINK_API int lct1_get_answer_message(const lct1_t *line);
+BUSLINK_API const char *lct1_get_answer_data(const lct1_t *line);
+BUSLINK_API int lct1_extern_reset(lct1_t *line, int node);
+/* The named parameter's value, or -1 (see the last error). */
+BUSLINK_API int lct1_read_setp(lct1_t *line, int node, const char *name);
+/* The value the answer carries, or -1. */
+BUSLINK_API int lct1_write_setp(lct1_t *line, int node, const char *name, int value);
+/* Calibration of a node from two points: weight = raw * factor + offset. */
+BUSLINK_API void lct1_set_calib(lct1_t *line, int node, int raw1, double weight1, int raw2, double weight2);
+/* Same contract as dnetio_abort. */
+BUSLINK_API void lct1_abort(lct1_t *line);
+BUSLINK_API void lct1_clear_abort(lct1_t *line);
+BUSLINK_API const char *lct1_error_string(int code);
+
+/* ======================================================================
+ * DGT serial: LCC1200 controllers, a setpoint addressed by department
+ * letter and number; requests queued per round and exchanged on flush.
+ * ====================================================================== */
+
+typedef struct dgtserial dgtserial_t;
+
+enum {
+    DGTSERIAL_SUCCESS = 0,
+    DGTSERIAL_E_DISCONNECTED = 1,
+    DGTSERIAL_E_UNHANDLED = 2,
+    DGTSERIAL_E_INCOMPLETE = 3,
+    DGTSERIAL_E_BAD_RESPONSE = 4,
+    DGTSERIAL_E_UNEXPECTED_NODE = 5,
+    DGTSERIAL_E_UNEXPECTED_SETPOINT = 6,
+    DGTSERIAL_E_UNAVAILABLE = 7,
+    DGTSERIAL_E_TIMEOUT = 8,
+    DGTSERIAL_E_NOT_IN_REQUEST = 9,
+    DGTSERIAL_E_WRITE = 10,
+    DGTSERIAL_E_READ = 11,
+    DGTSERIAL_E_IMPLEMENT_ME = 999
+};
+
+BUSLINK_API dgtserial_t *dgtserial_new(void);
+BUSLINK_API void dgtserial_delete(dgtserial_t *line);
+/* Even parity, two stop bits, 7 data bits. 0, or 1 when it cannot be opened. */
+BUSLINK_API int dgtserial_connect(dgtserial_t *line, const char *port, int baud);
+BUSLINK_API void dgtserial_disconnect(dgtserial_t *line);
+BUSLINK_API int dgtserial_is_connected(const dgtserial_t *line);
+BUSLINK_API void dgtserial_queue_read(dgtserial_t *line, char department, unsigned number);
+BUSLINK_API void dgtserial_queue_write(dgtserial_t *line, char department, unsigned number, double value);
+BUSLINK_API void dgtserial_queue_write_int(dgtserial_t *line, char department, unsigned number, int value);
+BUSLINK_API void dgtserial_queue_broadcast(dgtserial_t *line, unsigned number, double value);
+/* Broadcasts, then writes, then reads; each record keeps its status. */
+BUSLINK_API void dgtserial_flush(dgtserial_t *line);
+/* The status for that setpoint; 9 when nothing was queued for it. */
+BUSLINK_API int dgtserial_result(dgtserial_t *line, char department, unsigned number, double *value);
+BUSLINK_API int dgtserial_result_int(dgtserial_t *line, char department, unsigned number, int *value);
+/* Starts a new round: every queued record goes back to the pool. */
+BUSLINK_API void dgtserial_new_request(dgtserial_t *line);
+BUSLINK_API const char *dgtserial_get_node_list(dgtserial_t *line);
+/* Same contract as dnetio_abort. */
+BUSLINK_API void dgtserial_abort(dgtserial_t *line);
+BUSLINK_API void dgtserial_clear_abort(dgtserial_t *line);
+BUSLINK_API const char *dgtserial_get_errmsg(int code);
+
 #ifdef __cplusplus
 }
 #endif

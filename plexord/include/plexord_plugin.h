@@ -22,7 +22,7 @@
 extern "C" {
 #endif
 
-#define PXP_ABI_VERSION 2
+#define PXP_ABI_VERSION 3
 #define PXP_ENTRY_POINT "plexord_plugin_describe"
 #define PXP_EXPORT __attribute__((visibility("default")))
 
@@ -64,6 +64,9 @@ typedef struct pxp_request {
     double fvalue;       /* in for float writes, out for reads */
     int result;          /* out: PXP_OK or a PXP_FAIL_* class */
     int status;          /* out: the plug-in's own status code, 0 on success */
+    /* The device's documentation file (its own, else its hardware type's),
+     * a full path; null when it has none. Some types take names from it. */
+    const char *doc_path;
 } pxp_request_t;
 
 /* What the core offers a network object. */

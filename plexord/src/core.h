@@ -457,6 +457,7 @@ struct DeviceInfo {
     uint16_t network_id = 0;
     std::string name;
     std::string address;
+    std::string doc_path; // full path of its documentation file, empty when none
 };
 
 class DeviceManager : public Records<plexord_dev> {

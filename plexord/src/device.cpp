@@ -126,6 +126,15 @@ bool DeviceManager::info(uint16_t id, DeviceInfo &out)
     out.network_id = d->network_id;
     out.name = nz(d->name);
     out.address = nz(d->address);
+    out.doc_path.clear();
+    if (d->doc_path && *d->doc_path) {
+        fs::path p = d->doc_path;
+        if (p.is_relative() && core())
+            p = fs::path(core()->config_dir) / p;
+        out.doc_path = p.lexically_normal().string();
+    } else if (d->hardware) {
+        out.doc_path = d->hardware->doc_path;
+    }
     return true;
 }
 

@@ -361,7 +361,7 @@ ncerr_t flush_queue(plexord_network *h, bool priority)
     Job job;
     job.priority = priority;
     std::vector<size_t> slot;            // request -> queue position
-    std::vector<std::string> addresses(queue.size());
+    std::vector<std::string> addresses(queue.size()), docs(queue.size());
     std::vector<plexord_dev *> devs(queue.size(), nullptr);
     auto now = std::chrono::steady_clock::now();
     for (size_t i = 0; i < queue.size(); ++i) {
@@ -384,8 +384,10 @@ ncerr_t flush_queue(plexord_network *h, bool priority)
             }
         }
         addresses[i] = di.address;
+        docs[i] = di.doc_path;
         pxp_request_t r{};
         r.address = addresses[i].c_str();
+        r.doc_path = docs[i].empty() ? nullptr : docs[i].c_str();
         r.item = q.item.c_str();
         r.flag = q.flag.c_str();
         r.op = q.op;
