@@ -604,6 +604,8 @@ BUSLINK_API int dnetio_set_values(dnetio_t *client, const char *port, int baud, 
 BUSLINK_API int dnetio_get_last_error(const dnetio_t *client);
 /* The system's text of the last failed open ("Error %d: ..."), "" when none. */
 BUSLINK_API const char *dnetio_get_system_error(const dnetio_t *client);
+/* 1 while the port is open and its line is there; 0 once it is closed, or
+ * vanished (an adapter unplugged), so that its user opens it again. */
 BUSLINK_API int dnetio_is_connected(const dnetio_t *client);
 BUSLINK_API void dnetio_disconnect(dnetio_t *client);
 /* Accepted for compatibility; has no effect. */
@@ -672,6 +674,8 @@ BUSLINK_API void lct1_delete(lct1_t *line);
  * cannot be opened (its system text in lct1_get_system_error). */
 BUSLINK_API int lct1_connect(lct1_t *line, const char *port);
 BUSLINK_API void lct1_disconnect(lct1_t *line);
+/* 1 while the port is open and its line is there; 0 once it is closed, or
+ * vanished (an adapter unplugged), so that its user opens it again. */
 BUSLINK_API int lct1_is_connected(const lct1_t *line);
 BUSLINK_API int lct1_get_last_error(const lct1_t *line);
 BUSLINK_API const char *lct1_get_system_error(const lct1_t *line);
@@ -723,6 +727,8 @@ BUSLINK_API void dgtserial_delete(dgtserial_t *line);
 /* Even parity, two stop bits, 7 data bits. 0, or 1 when it cannot be opened. */
 BUSLINK_API int dgtserial_connect(dgtserial_t *line, const char *port, int baud);
 BUSLINK_API void dgtserial_disconnect(dgtserial_t *line);
+/* 1 while the port is open and its line is there; 0 once it is closed, or
+ * vanished (an adapter unplugged), so that its user opens it again. */
 BUSLINK_API int dgtserial_is_connected(const dgtserial_t *line);
 BUSLINK_API void dgtserial_queue_read(dgtserial_t *line, char department, unsigned number);
 BUSLINK_API void dgtserial_queue_write(dgtserial_t *line, char department, unsigned number, double value);

@@ -113,6 +113,11 @@ bool buslink_serial_cut(const cl_serial_t *port)
     return posix::readable_now(wake_fd_of(port));
 }
 
+bool buslink_serial_hung_up(const cl_serial_t *port)
+{
+    return !has_handle(port) || posix::hung_up(port->handle);
+}
+
 bool buslink_serial_pause(const cl_serial_t *port, int timeout_ms)
 {
     pollfd p{wake_fd_of(port), POLLIN, 0};

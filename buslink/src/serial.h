@@ -14,5 +14,7 @@ char *buslink_system_error_text(int err);
 void buslink_serial_set_wakeup(cl_serial_t *port, int wake_fd);
 // True when the port's waits are cut.
 bool buslink_serial_cut(const cl_serial_t *port);
+// True when the port is not open or its line is gone (see posix::hung_up).
+bool buslink_serial_hung_up(const cl_serial_t *port);
 // Sleeps timeout_ms, ending early when the port's waits are cut; false then.
 bool buslink_serial_pause(const cl_serial_t *port, int timeout_ms);

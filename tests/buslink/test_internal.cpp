@@ -7,6 +7,9 @@
 #include <cstring>
 #include <string>
 
+#include <pty.h>
+#include <unistd.h>
+
 namespace posix = buslink::posix;
 
 TEST(buslink_internal, PortNamesMapToDevicePaths)
@@ -87,4 +90,18 @@ TEST(buslink_internal, BoundedFormatReportsOverflow)
     EXPECT_EQ(buslink_snprintf(buffer, 0, "x"), -1);
     EXPECT_EQ(buslink_snprintf(nullptr, 4, "x"), -1);
     EXPECT_EQ(buslink_snprintf(buffer, sizeof buffer, "%s", ""), 0);
+}
+
+// A serial driver reopens a line that vanished; it must be told apart from
+// one that is merely quiet, without waiting.
+TEST(buslink_internal, HungUpTellsAVanishedLineFromAQuietOne)
+{
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    EXPECT_FALSE(posix::hung_up(slave));
+    ::close(master);
+    EXPECT_TRUE(posix::hung_up(slave));
+    ::close(slave);
+    EXPECT_TRUE(posix::hung_up(slave)); // closed descriptor
+    EXPECT_TRUE(posix::hung_up(-1));
 }

@@ -245,6 +245,14 @@ long write_fully(int fd, const void *buffer, std::size_t size, int &err, int wak
     return static_cast<long>(size);
 }
 
+bool hung_up(int fd)
+{
+    if (fd < 0)
+        return true;
+    pollfd p{fd, 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 std::string error_text(int err)
 {
     char buffer[256] = "";

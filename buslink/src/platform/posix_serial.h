@@ -60,6 +60,10 @@ long read_buffered(int fd, void *buffer, std::size_t size, int &err);
 // wait (err ECANCELED).
 long write_fully(int fd, const void *buffer, std::size_t size, int &err, int wake_fd = -1);
 
+// True when the line is gone for good: the device vanished (an adapter
+// unplugged) or the far end of a pseudo-terminal closed. Never waits.
+bool hung_up(int fd);
+
 // "Error %d: " and the system's text for err.
 std::string error_text(int err);
 
