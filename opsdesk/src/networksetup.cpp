@@ -211,6 +211,15 @@ wxTextCtrl* NetworkSetupDlg::AddText(const wxString& label, const char* key, lon
     return field;
 }
 
+void NetworkSetupDlg::LoadPort(wxComboBox* field, const char* port)
+{
+    const int portIndex = SerialPortIndex(port);
+    if (portIndex >= 0)
+        field->SetSelection(portIndex);
+    else
+        field->ChangeValue(FromCore(port));
+}
+
 wxComboBox* NetworkSetupDlg::AddPortCombo(const wxString& label, const char* key)
 {
     auto* field = new wxComboBox(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
@@ -348,11 +357,7 @@ void SerialSetupDlg::Load(network_t* network)
                 m_layout.stopBitsKey, &stopBits, "databits", &dataBits, m_mode ? "mode" : nullptr, &mode,
                 static_cast<char*>(nullptr));
     SetText(m_name, name);
-    const int portIndex = SerialPortIndex(port);
-    if (portIndex >= 0)
-        m_port->SetSelection(portIndex);
-    else
-        m_port->ChangeValue(FromCore(port));
+    LoadPort(m_port, port);
     m_baudRate->SetSelection(BaudRateIndex(baud));
     m_parity->SetSelection(ParityIndex(m_layout.codes, parity));
     m_stopBits->SetSelection(StopBitsIndex(m_layout.codes, stopBits));
@@ -599,7 +604,7 @@ LCT1ComSetupDlg::LCT1ComSetupDlg(wxWindow* parent, uint16_t networkId)
     : NetworkSetupDlg(parent, networkId, _("LCT-1"), ApplyStep::StopStart)
 {
     m_name = AddText(_("Description: "), "name");
-    m_port = AddChoice(_("Port: "), "port", SerialPortChoices());
+    m_port = AddPortCombo(_("Port: "), "port");
     Finish();
 }
 
@@ -608,13 +613,13 @@ void LCT1ComSetupDlg::Load(network_t* network)
     SetText(m_name, network_get_name(network));
     const char* port = nullptr;
     network_get(network, "port", &port, static_cast<char*>(nullptr));
-    m_port->SetSelection(SerialPortIndex(port));
+    LoadPort(m_port, port);
 }
 
 ncerr_t LCT1ComSetupDlg::Save(network_t* network) const
 {
     const wxStoC name(m_name->GetValue());
-    const wxStoC port(m_port->GetStringSelection());
+    const wxStoC port(m_port->GetValue());
     return Report(network_set(network, "name", name.cstr(), "port", port.cstr(), static_cast<char*>(nullptr)));
 }
 
@@ -624,7 +629,7 @@ DgtSerialSetupDlg::DgtSerialSetupDlg(wxWindow* parent, uint16_t networkId)
     : NetworkSetupDlg(parent, networkId, _("DGT serial"), ApplyStep::StopStart)
 {
     m_name = AddText(_("Description:"), "name");
-    m_port = AddChoice(_("Port:"), "port", SerialPortChoices());
+    m_port = AddPortCombo(_("Port:"), "port");
     m_syncClock = new wxCheckBox(this, wxID_ANY, _("Enable clock synchronization"), wxDefaultPosition,
                                  wxDefaultSize, 0, wxDefaultValidator, "enable_sync_clock");
     m_co2 = new wxCheckBox(this, wxID_ANY, _("Enable CO2 scanning"), wxDefaultPosition, wxDefaultSize, 0,
@@ -645,7 +650,7 @@ void DgtSerialSetupDlg::Load(network_t* network)
     network_get(network, "name", &name, "port", &port, "enable_co2", &co2, "co2_one_off_error", &co2OneOff,
                 "enable_sync_clock", &syncClock, static_cast<char*>(nullptr));
     SetText(m_name, name);
-    m_port->SetSelection(SerialPortIndex(port));
+    LoadPort(m_port, port);
     m_syncClock->SetValue(syncClock == 1);
     m_co2->SetValue(co2 == 1);
     m_co2OneOff->SetValue(co2OneOff == 1);
@@ -654,7 +659,7 @@ void DgtSerialSetupDlg::Load(network_t* network)
 ncerr_t DgtSerialSetupDlg::Save(network_t* network) const
 {
     const wxStoC name(m_name->GetValue());
-    const wxStoC port(m_port->GetStringSelection());
+    const wxStoC port(m_port->GetValue());
     ncerr_t result =
         Report(network_set(network, "name", name.cstr(), "port", port.cstr(), static_cast<char*>(nullptr)));
     result =

@@ -98,7 +98,10 @@ protected:
 
     // Each field is named by its parameter key, which tests look it up by.
     wxTextCtrl* AddText(const wxString& label, const char* key, long style = 0);
+    // An editable list of COM1 to COM8: a port by any other name (ttyUSB0) is
+    // typed in, and a stored one that is not listed stays in the field.
     wxComboBox* AddPortCombo(const wxString& label, const char* key);
+    static void LoadPort(wxComboBox* field, const char* port);
     wxChoice* AddChoice(const wxString& label, const char* key, const wxArrayString& choices);
     wxSpinCtrl* AddSpin(const wxString& label, const char* key, int min, int max, int initial);
     void AddRow(const wxString& label, wxWindow* field, wxWindow* unit = nullptr);
@@ -267,7 +270,7 @@ protected:
 
 private:
     wxTextCtrl* m_name;
-    wxChoice* m_port;
+    wxComboBox* m_port;
 };
 
 class DgtSerialSetupDlg : public NetworkSetupDlg
@@ -281,7 +284,7 @@ protected:
 
 private:
     wxTextCtrl* m_name;
-    wxChoice* m_port;
+    wxComboBox* m_port;
     wxCheckBox* m_syncClock;
     wxCheckBox* m_co2;
     wxCheckBox* m_co2OneOff;

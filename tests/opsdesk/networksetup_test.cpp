@@ -343,22 +343,37 @@ TEST_F(NetworkSetupTest, SuperLinkChecksFlagThenTimeout)
     EXPECT_EQ(Log(), (Lines{"sl3 set path=/srv/sl", "sl3 set flag=5", "sl3 set timeout=60", "sl3 start"}));
 }
 
-TEST_F(NetworkSetupTest, Lct1SelectsOnlyListedPorts)
+// Listed ports are chosen; any other (a USB adapter) is typed in, and a stored
+// one that is not listed survives an OK untouched.
+TEST_F(NetworkSetupTest, Lct1AndDgtSerialTakeListedAndTypedPorts)
 {
     const uint16_t listed = AddNetwork("lct1", [](network_t* n) {
         network_set(n, "port", "COM2", static_cast<char*>(nullptr));
     });
     ASSERT_NE(Open(listed), nullptr);
-    EXPECT_EQ(Field<wxChoice>("port")->GetStringSelection(), "COM2");
-    Field<wxChoice>("port")->SetSelection(7);
+    EXPECT_EQ(Field<wxComboBox>("port")->GetStringSelection(), "COM2");
+    Field<wxComboBox>("port")->SetSelection(7);
     ASSERT_TRUE(Ok());
     EXPECT_EQ(Log(), (Lines{"lct1 set port=COM8", "lct1 start"}));
 
-    const uint16_t unlisted = AddNetwork("lct1", [](network_t* n) {
-        network_set(n, "port", "ttyS9", static_cast<char*>(nullptr));
-    });
-    ASSERT_NE(Open(unlisted), nullptr);
-    EXPECT_EQ(Field<wxChoice>("port")->GetSelection(), wxNOT_FOUND);
+    for (const char* type : {"lct1", "dgt-serial"}) {
+        const uint16_t unlisted = AddNetwork(type, [](network_t* n) {
+            network_set(n, "port", "ttyS9", static_cast<char*>(nullptr));
+        });
+        ClearLog();
+        ASSERT_NE(Open(unlisted), nullptr);
+        EXPECT_EQ(Field<wxComboBox>("port")->GetSelection(), wxNOT_FOUND) << type;
+        EXPECT_EQ(Field<wxComboBox>("port")->GetValue(), "ttyS9") << type;
+        ASSERT_TRUE(Ok());
+        EXPECT_EQ(Log().front(), std::string(type) + " set port=ttyS9");
+
+        ASSERT_NE(Open(unlisted), nullptr);
+        Field<wxComboBox>("port")->ChangeValue("ttyUSB0");
+        ClearLog();
+        ASSERT_TRUE(Ok());
+        const Lines lines = Log();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), std::string(type) + " set port=ttyUSB0"), lines.end());
+    }
 }
 
 TEST_F(NetworkSetupTest, RunningNetworkIsStoppedAndStartedAgain)
@@ -370,7 +385,7 @@ TEST_F(NetworkSetupTest, RunningNetworkIsStoppedAndStartedAgain)
     ClearLog();
 
     ASSERT_NE(Open(id), nullptr);
-    Field<wxChoice>("port")->SetSelection(0);
+    Field<wxComboBox>("port")->SetSelection(0);
     ASSERT_TRUE(Ok());
     const Lines lines = Log();
     ASSERT_FALSE(lines.empty());
@@ -390,7 +405,7 @@ TEST_F(NetworkSetupTest, DgtSerialWritesEachClearedBoxInItsOwnCall)
                     static_cast<char*>(nullptr));
     });
     ASSERT_NE(Open(id), nullptr);
-    EXPECT_EQ(Field<wxChoice>("port")->GetStringSelection(), "COM4");
+    EXPECT_EQ(Field<wxComboBox>("port")->GetStringSelection(), "COM4");
     EXPECT_TRUE(Field<wxCheckBox>("enable_sync_clock")->GetValue());
     EXPECT_FALSE(Field<wxCheckBox>("enable_co2")->GetValue());
     EXPECT_TRUE(Field<wxCheckBox>("co2_one_off_error")->GetValue());
