@@ -730,6 +730,9 @@ BUSLINK_API void dgtserial_disconnect(dgtserial_t *line);
 /* 1 while the port is open and its line is there; 0 once it is closed, or
  * vanished (an adapter unplugged), so that its user opens it again. */
 BUSLINK_API int dgtserial_is_connected(const dgtserial_t *line);
+/* The system's reason ("Error %d: ...") why the last connect failed; "" when
+ * it did not fail. */
+BUSLINK_API const char *dgtserial_get_system_error(const dgtserial_t *line);
 BUSLINK_API void dgtserial_queue_read(dgtserial_t *line, char department, unsigned number);
 BUSLINK_API void dgtserial_queue_write(dgtserial_t *line, char department, unsigned number, double value);
 BUSLINK_API void dgtserial_queue_write_int(dgtserial_t *line, char department, unsigned number, int value);
