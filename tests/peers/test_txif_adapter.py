@@ -1,5 +1,8 @@
 #!/usr/bin/python3
-"""Self-check of the TXIF adapter simulator: speaks to it over a pty pair."""
+"""Self-check of the TXIF adapter simulator: speaks to it over a pty pair.
+
+Run: /usr/bin/python3 tests/peers/test_txif_adapter.py
+"""
 import json
 import os
 import select
@@ -154,7 +157,8 @@ class AdapterTest(unittest.TestCase):
         for script in ({"misbehave": [{"do": "explode", "always": True}]},
                        {"misbehave": [{"do": "nak", "code": 8, "nth": 1}]},
                        {"networks": {"256": {}}},
-                       {"networks": {"0": {"1": {"5": "12"}}}}):
+                       {"networks": {"0": {"1": {"5": "12"}}}},
+                       {"networks": {"0": {"1": {"5": {"value": "12", "type": 3}}}}}):
             with tempfile.NamedTemporaryFile("w", suffix=".json") as f:
                 json.dump(script, f)
                 f.flush()

@@ -199,14 +199,15 @@ class Adapter:
 
     @staticmethod
     def _setpoint(v):
+        vtype = None
         if isinstance(v, dict):
             vtype = v.get("type")
             if vtype is not None and vtype not in INT_TYPES and vtype != FLOAT_TYPE:
-                raise ValueError("setpoint type %r is not 1 to 7" % vtype)
-            return {"value": float(v["value"]) if vtype == FLOAT_TYPE else v["value"], "type": vtype}
+                raise ValueError("setpoint type %r is not 1 to 7" % (vtype,))
+            v = v["value"]
         if not isinstance(v, (int, float)) or isinstance(v, bool):
             raise ValueError("setpoint value %r is not a number" % (v,))
-        return {"value": v, "type": None}
+        return {"value": float(v) if vtype == FLOAT_TYPE else v, "type": vtype}
 
     # -- record -------------------------------------------------------------
     def save(self):
