@@ -28,12 +28,15 @@ File rules settled here:
     the file's record says "stale_answer".
   * A delayed answer is dropped ("superseded") when the library has raised a
     new flag meanwhile: it gave the old exchange up, and an answer to the old
-    request file would be taken for the new one.
+    request file would be taken for the new one.  Its writes are stored all
+    the same.
+  * A request file is read as UTF-8, or as Latin-1 when it is not valid
+    UTF-8; the result file is written in the same encoding.
 
 Request lines: NAME ":" [DEPT] NUMBER ["=" VALUE], ending in "\\n".  NAME runs
 to the last colon before any "="; DEPT is one character that is neither a
 digit nor "-"; NUMBER is decimal, optionally negative; VALUE must read as a
-number with a decimal point (a comma from the wrong locale is invalid).  A
+number in the "C" locale (a decimal comma makes the line invalid).  A
 line "  K requests sent" is recorded as a trailer and not answered.  Other
 lines are recorded as invalid and not answered.
 
@@ -72,12 +75,14 @@ Record (JSON, rewritten atomically before our flag is raised, before a delay
 and at exit):
   {"network": N, "stale_at_start": [names],
    "files": [{"seq", "time", "request_missing", "ends_with_newline",
-              "stale_answer", "faults": [actions], "superseded",
+              "stale_answer", "encoding", "faults": [actions], "superseded",
               "result": text written or null, "flag": raised or not,
               "lines": [{"raw", "kind": read|write|trailer|invalid, "name",
                          "dept", "number", "number_text", "value_text",
                          "value", "known", "answer", "reason", "count"}]}]}
-"time" is seconds since READY when the flag was seen.
+"time" is seconds since READY when the flag was seen; "raw" is the line
+without its "\n" (a "\r" stays); "known" is false also for a setpoint that
+the unknown fault answered.
 """
 import argparse
 import json
@@ -107,10 +112,11 @@ def value_text(v):
 
 
 def decode(data):
+    """Text and encoding: UTF-8, else Latin-1, so that names go back as they came."""
     try:
-        return data.decode("utf-8")
+        return data.decode("utf-8"), "utf-8"
     except UnicodeDecodeError:
-        return data.decode("latin-1")
+        return data.decode("latin-1"), "latin-1"
 
 
 class Files:
@@ -235,7 +241,7 @@ class SuperLink:
                  "request_missing": data is None, "stale_answer": stale_answer,
                  "faults": [f["do"] for f in faults], "superseded": False, "lines": []}
         self.record["files"].append(entry)
-        text = decode(data or b"")
+        text, entry["encoding"] = decode(data or b"")
         entry["ends_with_newline"] = text.endswith("\n")
         raws = text.split("\n")
         if raws and raws[-1] == "":
@@ -305,7 +311,7 @@ def answer_one(sim, files, record_path):
             save(sim, record_path)
             return
     if result is not None:
-        with open(files.result_tmp, "w", encoding="utf-8", newline="") as f:
+        with open(files.result_tmp, "w", encoding=entry["encoding"], newline="") as f:
             f.write(result)
         os.replace(files.result_tmp, files.result)
     # Saved before the flag, so a library that has its answer finds the request recorded.
