@@ -105,7 +105,8 @@ typedef struct pxp_type {
      * status and, for reads, the value of the request's kind (the core
      * derives the other). Answers 0, or a status code when the whole batch
      * failed (the core then fails every request with it). Each exchange is
-     * bounded by the plug-in's time-outs. */
+     * bounded by the plug-in's time-outs. After it the core reads the
+     * parameters back (on the worker thread), so a batch may change one. */
     int (*perform)(void *net, pxp_request_t *requests, int count);
     /* Optional (may be null): makes a running connect or perform return
      * soon, and every later one until the next start; the core calls it

@@ -287,6 +287,9 @@ public:
 
 private:
     ncerr_t push_params(); // with pm_ held, network stopped
+    // On the worker after a batch: a plug-in may record in a parameter what
+    // a batch taught it; the cache and the configuration follow.
+    void pull_params();
     void worker();
     // Under qm_: every batch not yet taken by the worker fails as aborted.
     void fail_waiting_jobs();

@@ -201,6 +201,30 @@ ncerr_t Network::push_params()
     return ok();
 }
 
+void Network::pull_params()
+{
+    std::lock_guard lk(pm_);
+    // A change of the console's own waits for the next start and wins.
+    if (pending_)
+        return;
+    const pxp_type_t *t = type_->ops;
+    for (auto &[key, p] : params_) {
+        if (p.kind == PXP_PARAM_TEXT) {
+            const char *s = nullptr;
+            if (t->get_text(obj_, key.c_str(), &s) == 0 && s && p.text != s) {
+                p.text = s;
+                touch();
+            }
+        } else {
+            int v = p.value;
+            if (t->get_integer(obj_, key.c_str(), &v) == 0 && v != p.value) {
+                p.value = v;
+                touch();
+            }
+        }
+    }
+}
+
 ncerr_t Network::start()
 {
     std::lock_guard run(run_m_);
@@ -320,6 +344,7 @@ void Network::worker()
         jobs_.pop_front();
         lk.unlock();
         int st = type_->ops->perform(obj_, j->reqs.data(), static_cast<int>(j->reqs.size()));
+        pull_params();
         lk.lock();
         if (stopping_) {
             // The stop cut the batch: a request that waited on the device
