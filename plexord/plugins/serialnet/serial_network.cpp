@@ -40,7 +40,10 @@ bool parse_node(const char *text, int lo, int hi, int &node)
     return true;
 }
 
-Network::Network(const pxp_host_t *host, const char *type_key) : host_(host), key_(type_key) {}
+Network::Network(const pxp_host_t *host, const char *type_key, const char *default_port, bool port_optional)
+    : host_(host), key_(type_key), port_(default_port ? default_port : ""), port_optional_(port_optional)
+{
+}
 
 int Network::param_text(const std::string &, const char **)
 {
@@ -85,9 +88,9 @@ int Network::set_text(const char *key, const char *value)
     if (!key)
         return ST_UNKNOWN_PARAM;
     if (std::strcmp(key, "port") == 0) {
-        if (!value || !*value)
+        if ((!value || !*value) && !port_optional_)
             return ST_NO_PORT_NAME;
-        port_ = value;
+        port_ = value ? value : "";
         return 0;
     }
     return set_param_text(key, value);

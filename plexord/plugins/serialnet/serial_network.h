@@ -32,7 +32,10 @@ bool parse_node(const char *text, int lo, int hi, int &node);
 
 class Network {
 public:
-    Network(const pxp_host_t *host, const char *type_key);
+    // A type whose port is optional (another link when none is named) gives
+    // "" as its default and lets "" be set.
+    Network(const pxp_host_t *host, const char *type_key, const char *default_port = "COM1",
+            bool port_optional = false);
     virtual ~Network() = default;
     Network(const Network &) = delete;
     Network &operator=(const Network &) = delete;
@@ -88,7 +91,8 @@ private:
 
     const pxp_host_t *host_;
     const char *key_;
-    std::string port_ = "COM1";
+    std::string port_;
+    bool port_optional_;
     bool linked_ = false;
     bool failing_ = false;   // the last try to open failed, and was logged
     bool restoring_ = false; // the port was lost or never opened since the start
