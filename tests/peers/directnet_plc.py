@@ -16,7 +16,8 @@ Wire rules this PLC follows (M = master, P = this PLC):
   * Every acknowledgement P sends is two bytes: ACK, NAK or EOT, then CR.
     P answers NAK to a header with a bad LRC, a node that is not its own, an
     odd character count, a reference address of 0 or a bad field, and then
-    waits for M's EOT.
+    waits for M's EOT.  An EOT instead of the header ends the session (a
+    master that only polls the PLC sends it after the enquiry answer).
   * Write: after each data block (STX, hex data, ETB or ETX, LRC) P answers
     ACK+CR, or NAK+CR when the LRC or the end character is wrong (nothing is
     stored then); M ends with EOT.  The run is stored only when every block
@@ -328,7 +329,11 @@ class Plc:
         self.send(b"N" + bytes([node + 0x20, NAK if act == "nak" else ACK, CR]))
         if act in ("nak", "wrong_node"):
             raise Abort(act)
-        h = self.read(18)
+        # A master that only polls the PLC ends the session with EOT here.
+        h = self.read(1)
+        if h == bytes([EOT]):
+            raise Abort("ended by master")
+        h += self.read(17)
         problem = self.header(h, e)
         act = self.fault(e, "header")
         if act == "silent":
