@@ -37,61 +37,15 @@ int ms_until(Clock::time_point t)
     return left <= 0 ? 0 : left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
-bool speed_for(int baud, speed_t &speed)
-{
-    switch (baud) {
-    case 300: speed = B300; return true;
-    case 600: speed = B600; return true;
-    case 1200: speed = B1200; return true;
-    case 2400: speed = B2400; return true;
-    case 4800: speed = B4800; return true;
-    case 9600: speed = B9600; return true;
-    case 19200: speed = B19200; return true;
-    case 38400: speed = B38400; return true;
-    default: return false;
-    }
-}
-
-// A raw binary line with this driver's codes; 0 or the status of the bad value.
-int make_line(termios &t, int baud, int parity, int stopbits, int databits)
-{
-    speed_t speed = B0;
-    if (!speed_for(baud, speed))
-        return DNETIO_E_BAUDRATE;
-    if (parity < 1 || parity > 3)
-        return DNETIO_E_PARITY;
-    if (stopbits != 1 && stopbits != 2)
-        return DNETIO_E_STOPBITS;
-    if (databits != 7 && databits != 8)
-        return DNETIO_E_DATABITS;
-    cfmakeraw(&t);
-    t.c_iflag &= ~(IGNPAR | PARMRK | IXON | IXOFF | IXANY | INPCK);
-    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    t.c_cflag |= CLOCAL | CREAD | (databits == 7 ? CS7 : CS8);
-    if (stopbits == 2)
-        t.c_cflag |= CSTOPB;
-    if (parity != 2) {
-        t.c_cflag |= PARENB;
-        if (parity == 1)
-            t.c_cflag |= PARODD;
-        t.c_iflag |= INPCK;
-    }
-    // Non-blocking descriptor: an empty queue reads as EAGAIN, 0 bytes only on a hang-up.
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    cfsetispeed(&t, speed);
-    cfsetospeed(&t, speed);
-    return 0;
-}
-
-// Lets pending output go, drops both queues, lets output go again.
+// Lets pending output go out, then drops what came in. Output is drained,
+// not discarded: on a pseudo-terminal a discard also takes back bytes
+// already handed to the far end (the EOT that closes a refused exchange).
 void purge(dnetio *c)
 {
     if (!c->fd)
         return;
     tcdrain(c->fd.get());
-    tcflush(c->fd.get(), TCIOFLUSH);
-    tcdrain(c->fd.get());
+    tcflush(c->fd.get(), TCIFLUSH);
 }
 
 bool send(dnetio *c, const void *data, std::size_t length)
@@ -516,7 +470,7 @@ BUSLINK_API int dnetio_set_values(dnetio_t *client, const char *port, int baud, 
         client->last_error = DNETIO_E_OPEN;
         return -1;
     }
-    if (const int rc = make_line(line, baud, parity, stopbits, databits)) {
+    if (const int rc = dn::make_line(line, baud, parity, stopbits, databits)) {
         client->last_error = rc;
         return -1;
     }
@@ -659,8 +613,13 @@ BUSLINK_API void dnetio_flush(dnetio_t *client)
         return;
     for (auto &run : client->runs) {
         run.status = exchange(client, run);
-        if (run.status != 0)
-            purge(client);
+        if (run.status == 0)
+            continue;
+        // A PLC left inside the failed exchange would take the next
+        // enquiry for part of it: end its session first.
+        if (run.status != DNETIO_E_HANDSHAKE && !client->wakeup.fired())
+            send_byte(client, dn::EOT);
+        purge(client);
     }
 }
 

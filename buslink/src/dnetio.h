@@ -7,6 +7,8 @@
 #include "platform/posix_serial.h"
 #include "platform/wakeup.h"
 
+#include <termios.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +29,53 @@ enum : unsigned char { SOH = 0x01, STX = 0x02, ETX = 0x03, EOT = 0x04, ENQ = 0x0
                        ETB = 0x17 };
 
 enum Direction { dir_write = 1, dir_read = 2 };
+
+inline bool speed_for(int baud, speed_t &speed)
+{
+    switch (baud) {
+    case 300: speed = B300; return true;
+    case 600: speed = B600; return true;
+    case 1200: speed = B1200; return true;
+    case 2400: speed = B2400; return true;
+    case 4800: speed = B4800; return true;
+    case 9600: speed = B9600; return true;
+    case 19200: speed = B19200; return true;
+    case 38400: speed = B38400; return true;
+    default: return false;
+    }
+}
+
+// A raw binary line with this driver's codes; 0 or the status of the bad value.
+inline int make_line(termios &t, int baud, int parity, int stopbits, int databits)
+{
+    speed_t speed = B0;
+    if (!speed_for(baud, speed))
+        return DNETIO_E_BAUDRATE;
+    if (parity < 1 || parity > 3)
+        return DNETIO_E_PARITY;
+    if (stopbits != 1 && stopbits != 2)
+        return DNETIO_E_STOPBITS;
+    if (databits != 7 && databits != 8)
+        return DNETIO_E_DATABITS;
+    cfmakeraw(&t);
+    t.c_iflag &= ~(IGNPAR | PARMRK | IXON | IXOFF | IXANY | INPCK);
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD | (databits == 7 ? CS7 : CS8);
+    if (stopbits == 2)
+        t.c_cflag |= CSTOPB;
+    if (parity != 2) {
+        t.c_cflag |= PARENB;
+        if (parity == 1)
+            t.c_cflag |= PARODD;
+        t.c_iflag |= INPCK;
+    }
+    // Non-blocking descriptor: an empty queue reads as EAGAIN, 0 bytes only on a hang-up.
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    return 0;
+}
 
 // Bytes per element of a data type.
 inline unsigned element_size(char type)
