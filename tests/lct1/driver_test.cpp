@@ -191,6 +191,12 @@ TEST(Lct1Line, NamedParametersAgainstTheTransmitter)
     usleep(100000);
     EXPECT_EQ(peer.requests().size(), before);
 
+    // Opened again after a close, the line keeps working.
+    lct1_disconnect(line.get());
+    EXPECT_EQ(lct1_is_connected(line.get()), 0);
+    ASSERT_EQ(lct1_connect(line.get(), peer.path().c_str()), 0);
+    EXPECT_EQ(lct1_read_setp(line.get(), 1, "status"), 3);
+
     peer.stop();
     EXPECT_EQ(lct1_is_connected(line.get()), 0);
 }
