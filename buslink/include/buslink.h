@@ -750,6 +750,229 @@ BUSLINK_API void dgtserial_abort(dgtserial_t *line);
 BUSLINK_API void dgtserial_clear_abort(dgtserial_t *line);
 BUSLINK_API const char *dgtserial_get_errmsg(int code);
 
+/* ======================================================================
+ * SuperLink: setpoints reached through files in a folder shared with the
+ * SuperLink program. A request file and a flag go out, a result file and
+ * a flag come back; both sides' files appear whole (written, then renamed).
+ * ====================================================================== */
+
+typedef struct slcom slcom_t;
+
+enum {
+    SLCOM_SUCCESS = 0,
+    SLCOM_E_NO_RESPONSE = 1,
+    SLCOM_E_OPEN = 2,
+    SLCOM_E_RENAME = 3,
+    SLCOM_E_NOT_IN_LIST = 4,
+    SLCOM_E_NOT_HANDLED = 5,
+    SLCOM_E_ILLEGAL_RESPONSE = 6,
+    SLCOM_NOT_READY = 7,
+    SLCOM_E_NO_RESULT = 8,
+    /* A name or department that would not fit on its request line: a line
+     * break, an "=", more than SLCOM_MAX_NAME bytes, a digit, sign, colon or
+     * control character as department. Not queued. */
+    SLCOM_E_BAD_REQUEST = 9
+};
+
+#define SLCOM_MAX_NAME 64
+/* Requests per request file. */
+#define SLCOM_BATCH_SIZE 128
+
+/* No folder, network 1, 5 s. Null when out of resources. */
+BUSLINK_API slcom_t *slcom_new(void);
+BUSLINK_API slcom_t *slcom_new_with_values(const char *folder, int network);
+BUSLINK_API void slcom_delete(slcom_t *sl);
+/* The folder gets a "/" unless it is empty or ends in "/" or "\". */
+BUSLINK_API void slcom_set_values(slcom_t *sl, const char *folder, int network);
+BUSLINK_API const char *slcom_get_compath(const slcom_t *sl);
+BUSLINK_API int slcom_get_flag(const slcom_t *sl);
+/* The whole flush's time-out, in seconds (negative counts as 0). */
+BUSLINK_API void slcom_set_timeout(slcom_t *sl, int seconds);
+BUSLINK_API int slcom_get_timeout(const slcom_t *sl);
+/* Queue a write or a read (department 0 for none): 0, or 9. */
+BUSLINK_API int slcom_write(slcom_t *sl, const char *name, int number, char department, double value);
+BUSLINK_API int slcom_request(slcom_t *sl, const char *name, int number, char department);
+/* Sends every queued request and waits for the answers: 0; 1 when the
+ * time-out ran out or slcom_abort cut the wait; 2, 3, 6 or 8. Any failure
+ * discards every request. */
+BUSLINK_API int slcom_flush(slcom_t *sl);
+/* Starts afresh (removes the exchange files; unanswered requests go out
+ * again), then as slcom_ready. */
+BUSLINK_API int slcom_flush_async(slcom_t *sl);
+/* One step without waiting: 7 while answers are outstanding, 0 when all
+ * came, or a failure as slcom_flush. */
+BUSLINK_API int slcom_ready(slcom_t *sl);
+/* The answered request's status (its value stored on 0), 4 when none. The
+ * integer form rounds half toward zero (2.5 gives 2, 2.51 gives 3, -2.51
+ * gives -3); a value outside the int range gives 6. */
+BUSLINK_API int slcom_result(slcom_t *sl, const char *name, int number, char department, double *value);
+BUSLINK_API int slcom_result_int(slcom_t *sl, const char *name, int number, char department, int *value);
+BUSLINK_API void slcom_reset(slcom_t *sl);
+/* Same contract as dnetio_abort: a flush or step after it fails with 1. */
+BUSLINK_API void slcom_abort(slcom_t *sl);
+BUSLINK_API void slcom_clear_abort(slcom_t *sl);
+/* Codes 0 to 9; any other "Unhandled error". */
+BUSLINK_API const char *slcom_error_string(int code);
+
+/* ======================================================================
+ * TXIF adapter: ARCNET controllers through an adapter on USB (an FTDI
+ * USB-serial chip) or on an RS-232 line (38400 baud, 8N1).
+ *
+ * Packets are byte buffers of the caller of at least TXIF_PACKET_SIZE
+ * bytes; every number is little-endian. Byte 0 is the function code, bytes
+ * 1-2 the payload length n, then n payload bytes, then three trailer bytes:
+ * 0x04 (end mark) and the CRC-16 of bytes 0 to n+3 (reflected polynomial
+ * 0xA001, start 0xFFFF, no final xor), low byte first. txif_send_packet
+ * fills the trailer; txif_read_packet checks it. A packet is n + 6 bytes on
+ * the wire.
+ *
+ * Status codes are 0 and the negative TXIF_E_* codes; -101 to -108 are the
+ * adapter's NAK codes 1 to 7 and 100.
+ * ====================================================================== */
+
+typedef struct txif txif_t;
+
+enum {
+    TXIF_SUCCESS = 0,
+    TXIF_E_NO_USB_BUS = -1,
+    TXIF_E_DEVICE_LIST = -2,
+    TXIF_E_NOT_FOUND = -3,
+    TXIF_E_OPEN = -4,
+    TXIF_E_CLAIM = -5,
+    TXIF_E_NO_CONNECTION = -6,
+    TXIF_E_SEND = -7,
+    TXIF_E_NETWORK = -8,
+    TXIF_E_NODE = -9,
+    TXIF_E_PACKET_FULL = -10,
+    TXIF_E_BITBANG = -11,
+    TXIF_E_BAUDRATE = -12,
+    TXIF_E_INIT = -13,
+    TXIF_E_PURGE = -14,
+    TXIF_E_READ = -15,
+    TXIF_E_TIMEOUT = -16,
+    TXIF_E_INCOMPLETE = -17,
+    TXIF_E_FUNCTION = -18,
+    TXIF_E_INDEX = -19,
+    TXIF_E_DATA_FORMAT = -20,
+    TXIF_E_NOT_IN_PACKET = -21,
+    TXIF_E_NAK_FUNCTION = -101,
+    TXIF_E_NAK_NETWORK = -102,
+    TXIF_E_NAK_NODE = -103,
+    TXIF_E_NAK_REMOTE_TIMEOUT = -104,
+    TXIF_E_NAK_FORMAT = -105,
+    TXIF_E_NAK_SETPOINT = -106,
+    TXIF_E_NAK_GENERIC = -107,
+    TXIF_E_NAK_NOT_READY = -108,
+    TXIF_E_UNIMPLEMENTED = -200
+};
+
+enum {
+    TXIF_FUN10_READ = 10,
+    TXIF_FUN20_WRITE = 20,
+    TXIF_FUN30_DEVINFOREQ = 30,
+    TXIF_FUN110_READ_ANSWER = 110,
+    TXIF_FUN130_DEVINFO = 130,
+    TXIF_FUN255_NAK = 255
+};
+
+/* Value types inside packets; a value always takes 4 bytes. */
+enum {
+    TXIF_TYPE_S8 = 1,
+    TXIF_TYPE_U8 = 2,
+    TXIF_TYPE_S16 = 3,
+    TXIF_TYPE_U16 = 4,
+    TXIF_TYPE_S32 = 5,
+    TXIF_TYPE_U32 = 6,
+    TXIF_TYPE_FLOAT = 7
+};
+
+/* The largest packet taken, trailer included; an answer whose length field
+ * asks for more is refused (TXIF_E_DATA_FORMAT). */
+#define TXIF_PACKET_SIZE 340
+
+/* Eleven entries fill a request. */
+#define TXIF_PACKET_ENTRIES 11
+
+typedef struct txif_devinfo {
+    uint8_t type; /* 1 USB, 2 RS-232 */
+    uint8_t version_major, version_minor, version_patch;
+    uint8_t node, next_node;
+    int32_t reconf;
+    uint8_t status, diag_status;
+    uint16_t params;
+} txif_devinfo_t;
+
+/* The eight functions of the USB chip's driver, each answering 0 for
+ * success. The USB transport picks the table when it is made; the default
+ * drives libftdi1. list_devices and open see only devices with the given
+ * identifiers. set_wakeup may be null: a readable wake_fd cuts the waits of
+ * read and write. */
+typedef void *txif_ft_handle_t;
+typedef struct txif_usb_driver {
+    unsigned long (*list_devices)(int vendor, int product, unsigned *count);
+    unsigned long (*open)(int vendor, int product, int index, txif_ft_handle_t *handle);
+    unsigned long (*close)(txif_ft_handle_t handle);
+    unsigned long (*read)(txif_ft_handle_t handle, void *buffer, unsigned size, unsigned *got);
+    unsigned long (*write)(txif_ft_handle_t handle, const void *buffer, unsigned size, unsigned *written);
+    unsigned long (*set_baud_rate)(txif_ft_handle_t handle, unsigned baud);
+    unsigned long (*purge)(txif_ft_handle_t handle, unsigned mask); /* 1 receive, 2 transmit */
+    unsigned long (*set_timeouts)(txif_ft_handle_t handle, unsigned read_ms, unsigned write_ms);
+    void (*set_wakeup)(txif_ft_handle_t handle, int wake_fd);
+} txif_usb_driver_t;
+
+/* Replaces the table for USB transports made from now on (null: the
+ * default); process-wide. */
+BUSLINK_API void txif_set_usb_driver(const txif_usb_driver_t *driver);
+
+BUSLINK_API txif_t *txif_new(void);
+BUSLINK_API void txif_free(txif_t *adapter);
+/* -1 for an identifier takes its default (0x0403, 0x6001). The first
+ * device with both identifiers is opened. The transport stays attached
+ * after a failed connect, and a send or read connects it again. */
+BUSLINK_API int txif_connect_usb(txif_t *adapter, int vendor, int product);
+/* 0, or TXIF_E_OPEN (the system's reason in txif_get_system_error). */
+BUSLINK_API int txif_connect_serial(txif_t *adapter, const char *port);
+BUSLINK_API int txif_disconnect(txif_t *adapter);
+/* 1 while the transport is connected (a serial line that vanished is not). */
+BUSLINK_API int txif_is_connected(const txif_t *adapter);
+BUSLINK_API const char *txif_get_system_error(const txif_t *adapter);
+BUSLINK_API void txif_set_timeout(txif_t *adapter, int milliseconds);
+BUSLINK_API int txif_get_timeout(const txif_t *adapter);
+BUSLINK_API int txif_send_packet(txif_t *adapter, unsigned char *packet);
+/* packet holds TXIF_PACKET_SIZE bytes. A short packet is
+ * TXIF_E_INCOMPLETE (RS-232) or TXIF_E_TIMEOUT (USB); a bad trailer or a
+ * length field above the size is TXIF_E_DATA_FORMAT. */
+BUSLINK_API int txif_read_packet(txif_t *adapter, unsigned char *packet);
+BUSLINK_API int txif_purge_buffers(txif_t *adapter);
+BUSLINK_API void txif_prepare_packet(unsigned char *packet);
+/* Same contract as dnetio_abort; the cut exchanges give
+ * TXIF_E_NO_CONNECTION. */
+BUSLINK_API void txif_abort(txif_t *adapter);
+BUSLINK_API void txif_clear_abort(txif_t *adapter);
+
+/* Network 0 takes nodes 0 to 254; the others must be 1 or 255. */
+BUSLINK_API int txif_init_packet_FUN10_READ(unsigned char *packet, int network, unsigned node);
+BUSLINK_API int txif_init_packet_FUN20_WRITE(unsigned char *packet, int network, unsigned node);
+BUSLINK_API int txif_init_packet_FUN30_DEVINFOREQ(unsigned char *packet);
+BUSLINK_API int txif_packet_add_setp_request(unsigned char *packet, unsigned id, int type);
+BUSLINK_API int txif_packet_add_setp_value_i(unsigned char *packet, unsigned id, int type, int value);
+BUSLINK_API int txif_packet_add_setp_value_f(unsigned char *packet, unsigned id, int type, float value);
+BUSLINK_API int txif_packet_is_full(const unsigned char *packet);
+BUSLINK_API int txif_packet_get_funcode(const unsigned char *packet);
+/* The node of a request, or TXIF_E_FUNCTION. */
+BUSLINK_API long long txif_get_recipient(const unsigned char *packet);
+BUSLINK_API int txif_get_setp_index(const unsigned char *packet, unsigned id);
+/* The entry's status byte, or a negative status. */
+BUSLINK_API int txif_get_nth_setp_value_i(const unsigned char *packet, int index, unsigned *id, int *value);
+BUSLINK_API int txif_get_nth_setp_value_f(const unsigned char *packet, int index, unsigned *id, float *value);
+BUSLINK_API int txif_get_nak_code(const unsigned char *packet);
+BUSLINK_API int txif_get_nak_error(const unsigned char *packet);
+/* The status for a NAK code (also an answer entry's status byte). */
+BUSLINK_API int txif_nak_to_error(int code);
+BUSLINK_API int txif_packet_get_devinfo(const unsigned char *packet, txif_devinfo_t *info);
+BUSLINK_API void txif_print_devinfo(const txif_devinfo_t *info, FILE *stream, const char *prefix);
+BUSLINK_API const char *txif_get_error_string(int code);
+
 #ifdef __cplusplus
 }
 #endif
