@@ -671,7 +671,9 @@ enum {
 BUSLINK_API lct1_t *lct1_new(void);
 BUSLINK_API void lct1_delete(lct1_t *line);
 /* 9600 baud, 7 data bits, even parity, one stop bit. 0; 1 when the port
- * cannot be opened (its system text in lct1_get_system_error). */
+ * cannot be opened, 2 when it is no serial line, 3 when its settings
+ * cannot be applied (the last error is then 2); the system's text in
+ * lct1_get_system_error. */
 BUSLINK_API int lct1_connect(lct1_t *line, const char *port);
 BUSLINK_API void lct1_disconnect(lct1_t *line);
 /* 1 while the port is open and its line is there; 0 once it is closed, or
