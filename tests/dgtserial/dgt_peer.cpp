@@ -1,6 +1,8 @@
 #include "dgt_peer.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -33,16 +35,29 @@ bool wait_ready(int fd)
 {
     std::string got;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (got.find("READY") == std::string::npos) {
+    while (got.find("READY\n") == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now()).count();
         pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0)
+        if (left <= 0) {
+            std::fprintf(stderr, "dgt_line: not ready in time: '%s'\n", got.c_str());
             return false;
+        }
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno != EINTR) {
+            std::fprintf(stderr, "dgt_line: poll %s\n", std::strerror(errno));
+            return false;
+        }
+        if (ready <= 0)
+            continue;
         char buffer[256];
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0)
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            std::fprintf(stderr, "dgt_line: read %zd %s\n", n, std::strerror(errno));
             return false;
+        }
         got.append(buffer, static_cast<std::size_t>(n));
     }
     return true;
@@ -61,6 +76,10 @@ Line::Line(const std::string &script)
     if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
         return;
     path_ = name;
+    // Only its own simulator gets the master: another one holding it would
+    // keep the line up after this one vanished.
+    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
     termios t{};
     tcgetattr(master_, &t);
     cfmakeraw(&t);
@@ -77,14 +96,14 @@ Line::Line(const std::string &script)
     pid_ = ::fork();
     if (pid_ == 0) {
         ::dup2(out[1], 1);
-        ::close(slave_);
+        ::fcntl(master_, F_SETFD, 0);
         ::execv(argv[0], const_cast<char *const *>(argv));
         ::_exit(127);
     }
     ::close(out[1]);
-    if (pid_ > 0 && !wait_ready(out[0]))
+    out_ = out[0];
+    if (pid_ > 0 && !wait_ready(out_))
         vanish();
-    ::close(out[0]);
 }
 
 Line::~Line()
@@ -103,7 +122,7 @@ void Line::vanish()
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
-    for (int *fd : {&master_, &slave_}) {
+    for (int *fd : {&master_, &slave_, &out_}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;
@@ -133,6 +152,9 @@ std::vector<Heard> Line::heard() const
     for (auto it = std::sregex_iterator(text.begin(), text.end(), entry); it != std::sregex_iterator(); ++it) {
         const std::string e = it->str();
         std::smatch m;
+        // The record itself, while it has no requests.
+        if (e.find("\"seq\"") == std::string::npos)
+            continue;
         Heard h;
         if (std::regex_search(e, m, time))
             h.time = std::strtod(m[1].str().c_str(), nullptr);

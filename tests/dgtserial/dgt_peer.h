@@ -34,7 +34,7 @@ public:
 
 private:
     std::string dir_, path_;
-    int master_ = -1, slave_ = -1;
+    int master_ = -1, slave_ = -1, out_ = -1; // out_: the simulator's output
     pid_t pid_ = -1;
 };
 
