@@ -220,9 +220,12 @@ TEST(DnetClient, OpeningThePort)
         EXPECT_EQ(dnetio_get_last_error(c.get()), b.status) << b.baud << " " << b.parity << b.stop << b.data;
         EXPECT_EQ(dnetio_is_connected(c.get()), 0);
     }
-    ASSERT_EQ(dnetio_set_values(c.get(), pty.path.c_str(), 300, 1, 1, 7, 2), 0);
-    EXPECT_EQ(dnetio_get_last_error(c.get()), 0);
-    EXPECT_EQ(dnetio_is_connected(c.get()), 1);
+    // Opened again with parity, which a pseudo-terminal drops the first time.
+    for (int again = 0; again < 2; ++again) {
+        ASSERT_EQ(dnetio_set_values(c.get(), pty.path.c_str(), 300, 1, 1, 7, 2), 0) << dnetio_get_system_error(c.get());
+        EXPECT_EQ(dnetio_get_last_error(c.get()), 0);
+        EXPECT_EQ(dnetio_is_connected(c.get()), 1);
+    }
 
     // The line settings themselves (a pseudo-terminal keeps no parity or size).
     struct Good {
