@@ -92,7 +92,7 @@ std::string read_line(int fd, int timeout_ms)
 Plc::Plc(const std::string &script)
 {
     dir_ = make_temp_dir();
-    if (line_.master < 0 || plc_.master < 0 || dir_.empty())
+    if (line_->master < 0 || plc_.master < 0 || dir_.empty())
         return;
     std::vector<std::string> argv = {"/usr/bin/python3", std::string(DNETTEST_PEERS_DIR) + "/directnet_plc.py",
                                      "--port", plc_.path, "--record", dir_ + "/record.json"};
@@ -131,7 +131,7 @@ void Plc::relay()
 {
     char buffer[1024];
     while (!stop_) {
-        pollfd p[2] = {{line_.master, POLLIN, 0}, {plc_.master, POLLIN, 0}};
+        pollfd p[2] = {{line_->master, POLLIN, 0}, {plc_.master, POLLIN, 0}};
         if (::poll(p, 2, 20) <= 0)
             continue;
         for (int i = 0; i < 2; ++i) {
@@ -150,7 +150,15 @@ void Plc::cut_line()
     stop_ = true;
     if (relay_.joinable())
         relay_.join();
-    line_.close_all();
+    line_->close_all();
+}
+
+void Plc::new_line()
+{
+    cut_line();
+    line_ = std::make_unique<PtyPair>();
+    stop_ = false;
+    relay_ = std::thread([this] { relay(); });
 }
 
 std::vector<Request> Plc::stop()

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,17 +42,20 @@ public:
 
     bool ready() const { return ready_; }
     // The port the driver opens.
-    const std::string &port() const { return line_.path; }
+    const std::string &port() const { return line_->path; }
     // Ends the simulator (it saves its record) and reads what it recorded.
     std::vector<Request> stop();
     // The line vanishes for the driver: its pseudo-terminal is closed.
     void cut_line();
+    // A new line for the driver (a new pseudo-terminal, port() changes).
+    void new_line();
 
 private:
     void relay();
 
     std::string dir_;
-    PtyPair line_, plc_;
+    std::unique_ptr<PtyPair> line_ = std::make_unique<PtyPair>();
+    PtyPair plc_;
     pid_t pid_ = -1;
     bool ready_ = false;
     std::atomic<bool> stop_{false};
