@@ -211,8 +211,10 @@ int exchange(dnetio *c, dn::Run &run)
     if (!c->fd || c->wakeup.fired())
         return DNETIO_E_NO_RESPONSE;
     // Only the HEX mode has a data path; nothing is sent in another.
-    if (c->mode != DNETIO_MODE_HEX)
+    if (c->mode != DNETIO_MODE_HEX) {
+        buslink_eprintf("to be done\n");
         return DNETIO_E_WRITE;
+    }
     if (const int rc = enquire(c, run.node))
         return c->wakeup.fired() ? DNETIO_E_NO_RESPONSE : rc;
     const bool write = run.direction == dn::dir_write;

@@ -422,7 +422,9 @@ TEST(DnetPlc, OtherModeAbortAndLostLine)
     // Another mode sends nothing and fails every run with 10.
     Client ascii = open_client(plc.port(), 1);
     ASSERT_EQ(dnetio_request(ascii.get(), 1, "V2000", 3), 0);
+    testing::internal::CaptureStderr();
     dnetio_flush(ascii.get());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "to be done\n");
     unsigned v = 0;
     EXPECT_EQ(dnetio_result_integer(ascii.get(), 1, "V2000", 3, &v), DNETIO_E_WRITE);
     ascii.reset();
