@@ -58,17 +58,22 @@ uint32_t integer_bits(int type, int64_t value)
     }
 }
 
-// A float truncated toward zero and held within what 32 bits can carry.
-int64_t truncated(double v)
+// A float truncated toward zero and held within the type's range.
+int64_t truncated(int type, double v)
 {
     if (!std::isfinite(v))
         return 0;
+    double lo = -2147483648.0, hi = 2147483647.0;
+    switch (type) {
+    case TXIF_TYPE_S8: lo = -128, hi = 127; break;
+    case TXIF_TYPE_U8: lo = 0, hi = 255; break;
+    case TXIF_TYPE_S16: lo = -32768, hi = 32767; break;
+    case TXIF_TYPE_U16: lo = 0, hi = 65535; break;
+    case TXIF_TYPE_U32: lo = 0, hi = 4294967295.0; break;
+    default: break;
+    }
     v = std::trunc(v);
-    if (v < -2147483648.0)
-        return -2147483648LL;
-    if (v > 4294967295.0)
-        return 4294967295LL;
-    return static_cast<int64_t>(v);
+    return static_cast<int64_t>(v < lo ? lo : v > hi ? hi : v);
 }
 
 // Where a packet's entries start and how long each is; false for a packet
@@ -272,7 +277,7 @@ BUSLINK_API int txif_packet_add_setp_value_i(unsigned char *packet, unsigned id,
 BUSLINK_API int txif_packet_add_setp_value_f(unsigned char *packet, unsigned id, int type, float value)
 {
     const uint32_t bits =
-        type == TXIF_TYPE_FLOAT ? tx::float_bits(value) : tx::integer_bits(type, tx::truncated(value));
+        type == TXIF_TYPE_FLOAT ? tx::float_bits(value) : tx::integer_bits(type, tx::truncated(type, value));
     return tx::add_value(packet, id, type, bits);
 }
 
