@@ -365,16 +365,30 @@ dn::Run &place_element(dnetio *c, int node, char type, unsigned address, int dir
     return c->runs.back();
 }
 
-void queue_read(dnetio *c, int node, const dn::Reference &ref, unsigned bytes)
+// True when every element of the item has an address the header can carry;
+// a run past the last one would start at a wrapped address.
+bool fits(unsigned address, char type, unsigned bytes)
 {
-    const unsigned size = dn::element_size(ref.type);
-    const unsigned elements = std::max(1u, (bytes + size - 1) / size);
-    for (unsigned e = 0; e < elements; ++e)
-        place_element(c, node, ref.type, ref.address + e, dn::dir_read);
+    const unsigned size = dn::element_size(type);
+    const unsigned long long elements = std::max(1ull, (bytes + static_cast<unsigned long long>(size) - 1) / size);
+    return address + elements - 1 <= 0xFFFF;
 }
 
-void queue_write(dnetio *c, int node, char type, unsigned address, const unsigned char *data, unsigned bytes)
+int queue_read(dnetio *c, int node, const dn::Reference &ref, unsigned bytes)
 {
+    if (!fits(ref.address, ref.type, bytes))
+        return DNETIO_E_UNAVAILABLE_ITEM;
+    const unsigned size = dn::element_size(ref.type);
+    const unsigned elements = std::max(1u, static_cast<unsigned>((bytes + 0ull + size - 1) / size));
+    for (unsigned e = 0; e < elements; ++e)
+        place_element(c, node, ref.type, ref.address + e, dn::dir_read);
+    return 0;
+}
+
+int queue_write(dnetio *c, int node, char type, unsigned address, const unsigned char *data, unsigned bytes)
+{
+    if (!fits(address, type, bytes))
+        return DNETIO_E_UNAVAILABLE_ITEM;
     const unsigned size = dn::element_size(type);
     for (unsigned offset = 0, e = 0; offset < bytes; offset += size, ++e) {
         dn::Run &run = place_element(c, node, type, address + e, dn::dir_write);
@@ -383,6 +397,7 @@ void queue_write(dnetio *c, int node, char type, unsigned address, const unsigne
         std::memcpy(&run.data[at], data + offset, n);
         std::fill(run.data.begin() + static_cast<long>(at + n), run.data.begin() + static_cast<long>(at + size), 0);
     }
+    return 0;
 }
 
 const dn::Run *covering_run(const dnetio *c, int node, char type, unsigned address, int direction)
@@ -563,8 +578,7 @@ BUSLINK_API int dnetio_request(dnetio_t *client, int node, const char *item, int
     dn::Reference ref;
     if (!client || !valid_node(node) || !resolve(client, node, item, ref))
         return DNETIO_E_UNAVAILABLE_ITEM;
-    queue_read(client, node, ref, value_bytes(effective_type(type, ref.type)));
-    return 0;
+    return queue_read(client, node, ref, value_bytes(effective_type(type, ref.type)));
 }
 
 BUSLINK_API int dnetio_request_buf(dnetio_t *client, int node, const char *item, unsigned bytes)
@@ -572,8 +586,7 @@ BUSLINK_API int dnetio_request_buf(dnetio_t *client, int node, const char *item,
     dn::Reference ref;
     if (!client || !valid_node(node) || !resolve(client, node, item, ref))
         return DNETIO_E_UNAVAILABLE_ITEM;
-    queue_read(client, node, ref, bytes);
-    return 0;
+    return queue_read(client, node, ref, bytes);
 }
 
 BUSLINK_API int dnetio_write_integer(dnetio_t *client, int node, const char *item, int type, int value)
@@ -589,8 +602,7 @@ BUSLINK_API int dnetio_write_integer(dnetio_t *client, int node, const char *ite
         encode_float(value, data);
     else
         encode_integer(t, value, data);
-    queue_write(client, node, ref.type, ref.address, data, value_bytes(t));
-    return 0;
+    return queue_write(client, node, ref.type, ref.address, data, value_bytes(t));
 }
 
 BUSLINK_API int dnetio_write_float(dnetio_t *client, int node, const char *item, int type, double value)
@@ -606,8 +618,7 @@ BUSLINK_API int dnetio_write_float(dnetio_t *client, int node, const char *item,
         encode_float(value, data);
     else
         encode_integer(t, truncate_value(value), data);
-    queue_write(client, node, ref.type, ref.address, data, value_bytes(t));
-    return 0;
+    return queue_write(client, node, ref.type, ref.address, data, value_bytes(t));
 }
 
 BUSLINK_API int dnetio_write_buf(dnetio_t *client, int node, const char *item, const void *data, unsigned bytes)
@@ -615,8 +626,7 @@ BUSLINK_API int dnetio_write_buf(dnetio_t *client, int node, const char *item, c
     dn::Reference ref;
     if (!client || !valid_node(node) || (bytes > 0 && !data) || !resolve(client, node, item, ref))
         return DNETIO_E_UNAVAILABLE_ITEM;
-    queue_write(client, node, ref.type, ref.address, static_cast<const unsigned char *>(data), bytes);
-    return 0;
+    return queue_write(client, node, ref.type, ref.address, static_cast<const unsigned char *>(data), bytes);
 }
 
 BUSLINK_API int dnetio_write_raw(dnetio_t *client, int node, char datatype, unsigned address, const void *data,
@@ -624,8 +634,7 @@ BUSLINK_API int dnetio_write_raw(dnetio_t *client, int node, char datatype, unsi
 {
     if (!client || !valid_node(node) || (bytes > 0 && !data) || address > 0xFFFF)
         return DNETIO_E_UNAVAILABLE_ITEM;
-    queue_write(client, node, datatype, address, static_cast<const unsigned char *>(data), bytes);
-    return 0;
+    return queue_write(client, node, datatype, address, static_cast<const unsigned char *>(data), bytes);
 }
 
 BUSLINK_API void dnetio_flush(dnetio_t *client)

@@ -167,10 +167,11 @@ TEST_F(DirectNet, BatchesNicknamesAndTheClock)
                            {plc, "V2002", "R", false, false, 0},
                            {plc, "V3000", "i16", true, true, -5},
                            {plc, "V3001", "f", true, false, -2.75},
+                           {plc, "V3004", "f", true, true, 3e9},
                            {plc, "nosuch", "", false, true, 0},
                            {silent, "V2000", "", false, true, 0},
                            {bad, "V2000", "", false, true, 0}});
-    ASSERT_EQ(got.size(), 8u);
+    ASSERT_EQ(got.size(), 9u);
     EXPECT_TRUE(ok(got[0].r)) << ncerr_get_string(got[0].r);
     EXPECT_EQ(got[0].f, 1234.0);
     EXPECT_TRUE(ok(got[1].r));
@@ -178,18 +179,22 @@ TEST_F(DirectNet, BatchesNicknamesAndTheClock)
     EXPECT_EQ(got[2].f, 2.5);
     EXPECT_TRUE(ok(got[3].r));
     EXPECT_TRUE(ok(got[4].r));
-    EXPECT_EQ(failure(got[5].r), "6/8");
-    EXPECT_EQ(failure(got[6].r), "5/9");
-    EXPECT_NE(std::string(ncerr_get_string(got[6].r)).find("Request handshake failed"), std::string::npos);
-    EXPECT_EQ(failure(got[7].r), "8/1004");
+    EXPECT_TRUE(ok(got[5].r));
+    EXPECT_EQ(failure(got[6].r), "6/8");
+    EXPECT_EQ(failure(got[7].r), "5/9");
+    EXPECT_NE(std::string(ncerr_get_string(got[7].r)).find("Request handshake failed"), std::string::npos);
+    EXPECT_EQ(failure(got[8].r), "8/1004");
 
     // Signed types come back sign-extended; the changed file names another word.
     dnettest::write_file(doc, "V3001,level\n");
     const timespec later[2] = {{0, UTIME_NOW}, {time(nullptr) + 5, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, doc.c_str(), later, 0), 0);
-    got = batch(net, {{plc, "V3000", "i16", false, true, 0}, {plc, "level", "f", false, false, 0}});
+    got = batch(net, {{plc, "V3000", "i16", false, true, 0},
+                      {plc, "level", "f", false, false, 0},
+                      {plc, "V3004", "f", false, false, 0}});
     EXPECT_EQ(got[0].i, -5);
     EXPECT_EQ(got[1].f, -2.75);
+    EXPECT_EQ(got[2].f, 3e9);
 
     // The clock dialog's items: the date and time in one double word, then the time alone.
     got = batch(net, {{plc, "V7775", "DB", true, true, 55536741}});

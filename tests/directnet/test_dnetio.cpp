@@ -197,6 +197,15 @@ TEST(DnetClient, ResolutionResultsAndNicknames)
 
     dnetio_reset(c.get());
     EXPECT_EQ(dnetio_result_integer(c.get(), 3, "flow", 3, &v), DNETIO_E_NOT_IN_QUEUE);
+
+    // Nothing may reach past the last address the header can carry.
+    const unsigned char four[4] = {};
+    EXPECT_EQ(dnetio_request_buf(c.get(), 1, "V177776", 2), 0);
+    EXPECT_EQ(dnetio_request_buf(c.get(), 1, "V177776", 4), DNETIO_E_UNAVAILABLE_ITEM);
+    EXPECT_EQ(dnetio_request_buf(c.get(), 1, "V0", 0xFFFFFFFFu), DNETIO_E_UNAVAILABLE_ITEM);
+    EXPECT_EQ(dnetio_write_raw(c.get(), 1, '1', 0xFFFF, four, 2), 0);
+    EXPECT_EQ(dnetio_write_raw(c.get(), 1, '1', 0xFFFF, four, 4), DNETIO_E_UNAVAILABLE_ITEM);
+    EXPECT_EQ(dnetio_write_integer(c.get(), 1, "V177776", 5, 1), DNETIO_E_UNAVAILABLE_ITEM);
 }
 
 TEST(DnetClient, OpeningThePort)

@@ -156,6 +156,9 @@ protected:
                 st = dnetio_request(client_, node, r.item, type);
             } else if (r.kind == PXP_FLOAT) {
                 st = dnetio_write_float(client_, node, r.item, type, r.fvalue);
+            } else if (type == 7 || type == 8) {
+                // Any integer goes into a float, beyond the 32 bits of an int too.
+                st = dnetio_write_float(client_, node, r.item, type, static_cast<double>(r.ivalue));
             } else if (r.ivalue < INT32_MIN || r.ivalue > static_cast<int64_t>(UINT32_MAX)) {
                 r.result = PXP_FAIL_INVALID;
                 r.status = serialnet::ST_BAD_VALUE;
