@@ -229,8 +229,12 @@ private:
             fail(r, PXP_FAIL_INVALID, serialnet::ST_BAD_ADDRESS);
             return s;
         }
-        if (!parse_setpoint(r.item, s.number) || (department == 0 && r.op == PXP_READ)) {
-            fail(r, PXP_FAIL_UNKNOWN_SETPOINT, department == 0 && r.op == PXP_READ ? ST_BROADCAST_READ : ST_BAD_SETPOINT);
+        if (department == 0 && r.op == PXP_READ) {
+            fail(r, PXP_FAIL_UNKNOWN_SETPOINT, ST_BROADCAST_READ);
+            return s;
+        }
+        if (!parse_setpoint(r.item, s.number)) {
+            fail(r, PXP_FAIL_UNKNOWN_SETPOINT, ST_BAD_SETPOINT);
             return s;
         }
         if (s.number == co2_setpoint && !enable_co2_) {
