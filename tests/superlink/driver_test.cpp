@@ -43,10 +43,10 @@ std::string script(const std::string &misbehave = "")
     return std::string("{") + kTable + R"(, "misbehave": [)" + misbehave + "]}";
 }
 
-struct Exchange : testing::Test {
+struct SlcomExchange : testing::Test {
     Folder dir;
     slcom_t *s = slcom_new_with_values(dir.path.c_str(), 3);
-    ~Exchange() override { slcom_delete(s); }
+    ~SlcomExchange() override { slcom_delete(s); }
     std::unique_ptr<sltest::Program> start(const std::string &misbehave = "")
     {
         auto p = std::make_unique<sltest::Program>(dir.path, 3, script(misbehave), dir.path + ".record.json");
@@ -163,7 +163,7 @@ TEST(SlcomText, RoundingAndSettings)
     slcom_delete(s);
 }
 
-TEST_F(Exchange, ABatchOfReadsAndWritesAndItsAnswers)
+TEST_F(SlcomExchange, ABatchOfReadsAndWritesAndItsAnswers)
 {
     // The answer comes after the driver's first look for it.
     auto program = start(R"({"do": "delay", "nth": 1, "ms": 300})");
@@ -211,7 +211,7 @@ TEST_F(Exchange, ABatchOfReadsAndWritesAndItsAnswers)
     EXPECT_EQ(slcom_result(s, "T", 7, 0, &v), SLCOM_SUCCESS);
 }
 
-TEST_F(Exchange, FailuresTheProgramCanCause)
+TEST_F(SlcomExchange, FailuresTheProgramCanCause)
 {
     // Files 1 to 5 misbehave in turn.
     auto program = start(R"({"do": "no_result", "nth": 1},
@@ -245,7 +245,7 @@ TEST_F(Exchange, FailuresTheProgramCanCause)
     }
 }
 
-TEST_F(Exchange, FilesThatCannotBeWritten)
+TEST_F(SlcomExchange, FilesThatCannotBeWritten)
 {
     slcom_set_values(s, dir.file("missing").c_str(), 3);
     slcom_request(s, "T", 5, 'A');
@@ -269,9 +269,9 @@ TEST_F(Exchange, FilesThatCannotBeWritten)
     EXPECT_EQ(slcom_ready(s), SLCOM_E_ILLEGAL_RESPONSE);
 }
 
-TEST_F(Exchange, StepByStepAndAbort)
+TEST_F(SlcomExchange, StepByStepAndAbort)
 {
-    auto program = start(R"({"do": "delay", "nth": 3, "ms": 2000})");
+    auto program = start(R"({"do": "delay", "from": 4, "ms": 2000})");
     slcom_request(s, "T", 5, 'A');
     EXPECT_EQ(slcom_flush_async(s), SLCOM_NOT_READY);
     int st = SLCOM_NOT_READY;
@@ -284,6 +284,16 @@ TEST_F(Exchange, StepByStepAndAbort)
     EXPECT_EQ(slcom_result_int(s, "T", 5, 'A', &n), SLCOM_SUCCESS);
     EXPECT_EQ(n, 21);
 
+    // A fresh start sends again what was sent and not answered.
+    slcom_reset(s);
+    slcom_request(s, "T", 7, 0);
+    EXPECT_EQ(slcom_ready(s), SLCOM_NOT_READY);
+    EXPECT_EQ(slcom_flush_async(s), SLCOM_NOT_READY);
+    for (int i = 0; i < 100 && (st = slcom_ready(s)) == SLCOM_NOT_READY; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(st, SLCOM_SUCCESS);
+    EXPECT_EQ(slcom_result_int(s, "T", 7, 0, &n), SLCOM_SUCCESS);
+
     // A flush after a step waits for the answer to what the step sent.
     slcom_reset(s);
     slcom_request(s, "T", 7, 0);
@@ -291,7 +301,7 @@ TEST_F(Exchange, StepByStepAndAbort)
     EXPECT_EQ(slcom_flush(s), SLCOM_SUCCESS);
     EXPECT_EQ(slcom_result_int(s, "T", 7, 0, &n), SLCOM_SUCCESS);
 
-    // The third file is answered late: an abort from another thread cuts
+    // From the fourth file on answers come late: an abort from another thread cuts
     // the wait, and every flush after it fails at once until cleared.
     slcom_reset(s);
     slcom_set_timeout(s, 20);
