@@ -1,9 +1,12 @@
 // The clock dialog on the real core: the "db" device's clock read, set and
-// carried forward, refused input, failures and devices without a clock.
+// carried forward, refused input, failures and devices without a clock; and
+// the clock of a simulated DirectNET PLC.
 #include "clockdlg.h"
 #include "eventbridge.h"
 #include "status-window.h"
 #include "support.h"
+
+#include "modbus_peers.h"
 
 #include "wx_test.h"
 
@@ -306,6 +309,71 @@ TEST_F(ClockTest, DevicePanelOpensItForItsDevice)
     EXPECT_TRUE(canSet);
     EXPECT_TRUE(hasTime);
     delete frame;
+}
+
+} // namespace
+
+namespace {
+
+// The clock of a DirectNET PLC, simulated at the far end of a socat
+// pseudo-terminal pair: read, set from the PC, date and time apart.
+TEST(ClockOnDirectNet, ReadsAndSetsThePlcClock)
+{
+    test::TempDir dir;
+    mbtest::PtyPair pair({dir.file("console"), dir.file("plc")});
+    ASSERT_TRUE(pair.started()) << "socat gave no pseudo-terminals";
+    test::WriteFile(dir.file("plc.json"), R"({"node": 7, "clock": "2026-03-05T14:07:30"})");
+    mbtest::Child plc({"/usr/bin/python3", mbtest::peer_script("directnet_plc.py"), "--port", pair.path(1),
+                       "--script", dir.file("plc.json")},
+                      false);
+    ASSERT_EQ(plc.read_line(10000).rfind("READY", 0), 0u) << "the simulated PLC did not come up";
+
+    EventBridge bridge;
+    test::CoreRun core{dir.path()};
+    network_t* created = plexord_create_network("directnet");
+    ASSERT_NE(created, nullptr) << "no directnet plug-in";
+    const uint16_t network = network_get_id(created);
+    ASSERT_TRUE(ncerr_is_ok(network_set(created, "name", "Line 1", "port", pair.path(0).c_str(),
+                                        static_cast<char*>(nullptr))));
+    ASSERT_TRUE(ncerr_is_ok(networkmgr_add_network(created)));
+    network_t* held = networkmgr_fetch_network(network, 1000);
+    ASSERT_TRUE(ncerr_is_ok(network_start(held)));
+    networkmgr_drop_network(held);
+    const uint16_t device = test::AddDevice(network, "PLC", "7");
+    const uint16_t absent = test::AddDevice(network, "Absent", "8");
+
+    auto* dialog = new ClockDialog(nullptr);
+    dialog->Show();
+    dialog->SetDevice(device);
+    EXPECT_TRUE(dialog->CanSetClock());
+    ASSERT_TRUE(dialog->HasDeviceTime());
+    EXPECT_FALSE(dialog->IsNotificationShown());
+    wxDateTime read = dialog->GetDeviceTime();
+    EXPECT_EQ(read.Format("%Y-%m-%d %H:%M").utf8_string(), "2026-03-05 14:07");
+
+    dialog->GetDatePicker()->SetValue(wxDateTime(29, wxDateTime::Feb, 2024));
+    dialog->ApplyDate();
+    ASSERT_TRUE(dialog->HasDeviceTime());
+    EXPECT_EQ(dialog->GetDeviceTime().Format("%Y-%m-%d").utf8_string(), "2024-02-29");
+
+    dialog->GetTimeField()->ChangeValue("23:59");
+    dialog->ApplyTime();
+    ASSERT_TRUE(dialog->HasDeviceTime());
+    EXPECT_EQ(dialog->GetDeviceTime().Format("%Y-%m-%d %H:%M").utf8_string(), "2024-02-29 23:59");
+
+    dialog->SynchronizeWithPC();
+    ASSERT_TRUE(dialog->HasDeviceTime());
+    EXPECT_FALSE(dialog->IsNotificationShown());
+    // Seconds are not written: the PLC starts the minute again.
+    EXPECT_LE(std::labs((dialog->GetDeviceTime() - wxDateTime::Now()).GetSeconds().ToLong()), 62);
+
+    // A node nobody answers: the read fails within the driver's time-outs.
+    dialog->SetDevice(absent);
+    EXPECT_FALSE(dialog->HasDeviceTime());
+    EXPECT_EQ(dialog->GetNotification()->GetLabel(), "Failed to read time from device");
+    dialog->Destroy();
+    WxTestYield();
+    core.Finish();
 }
 
 } // namespace
