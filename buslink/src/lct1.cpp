@@ -193,9 +193,10 @@ const Param *find_param(const char *name)
     return nullptr;
 }
 
-int decode(const Param &param, const char *data)
+int decode(const Param &param, const wire::Answer &answer)
 {
-    const std::string_view text(data);
+    // By the message's length: a NUL on the line is one more wrong digit.
+    const std::string_view text(answer.data, static_cast<std::size_t>(std::max(0, wire::data_length(answer.message))));
     std::size_t at = 0, count = 1;
     switch (param.field) {
     case Field::six: count = 6; break;
@@ -410,7 +411,7 @@ BUSLINK_API int lct1_read_setp(lct1_t *line, int node, const char *name)
     }
     if (lct1_exec(line, node, param->message, nullptr) != LCT1_SUCCESS)
         return -1;
-    const int raw = decode(*param, line->answer.data);
+    const int raw = decode(*param, line->answer);
     if (!is_name(*param, "weight"))
         return raw;
     const int index = node; // exec checked the node
@@ -433,7 +434,7 @@ BUSLINK_API int lct1_write_setp(lct1_t *line, int node, const char *name, int va
     }
     if (lct1_exec(line, node, param->message, data.c_str()) != LCT1_SUCCESS)
         return -1;
-    return decode(*param, line->answer.data);
+    return decode(*param, line->answer);
 }
 
 BUSLINK_API void lct1_set_calib(lct1_t *line, int node, int raw1, double weight1, int raw2, double weight2)
