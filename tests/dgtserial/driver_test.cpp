@@ -137,7 +137,7 @@ TEST(DgtLine, WithoutPortAndStatusTexts)
 }
 
 const char *const line_script = R"({
-  "departments": {"A": {"57": 5.25, "300": "12", "104": 3, "636": 412, "431": 20, "777": 1, "778": 2},
+  "departments": {"A": {"57": 5.25, "300": "12", "104": 3, "636": 412, "431": 20, "777": 1, "778": 2, "779": 3},
                   "B": {"57": 1, "300": 4}},
   "unavailable": {"A": [58]},
   "misbehave": [
@@ -147,7 +147,8 @@ const char *const line_script = R"({
     {"do": "long", "dept": "B", "number": 57, "nth": 4},
     {"do": "long", "kind": "write", "dept": "B", "number": 300, "nth": 1},
     {"do": "truncate", "dept": "A", "number": 778, "keep": 4, "always": true},
-    {"do": "silent", "dept": "A", "number": 777, "always": true}
+    {"do": "silent", "dept": "A", "number": 777, "always": true},
+    {"do": "late", "kind": "write", "dept": "A", "number": 779, "ms": 2120, "always": true}
   ]})";
 
 class DgtSim : public ::testing::Test {
@@ -275,7 +276,7 @@ TEST_F(DgtSim, FaultyAnswersAndTheirDiagnostics)
     const auto start = Clock::now();
     EXPECT_EQ(read('A', 778, v), DGTSERIAL_E_TIMEOUT);
     EXPECT_GE(seconds_since(start), 2.0);
-    // Bytes left of the truncated answer do not spoil the next exchange.
+    // The next exchange starts afresh.
     EXPECT_EQ(read('A', 57, v), 0);
     EXPECT_DOUBLE_EQ(v, 5.25);
 }
@@ -314,13 +315,22 @@ TEST_F(DgtSim, AbortCutsTheWaitAndLaterExchanges)
     EXPECT_LT(seconds_since(again), 0.05);
 }
 
-TEST_F(DgtSim, SilentDepartmentTimesOut)
+TEST_F(DgtSim, SilentAndLateAnswers)
 {
     double v = 0;
     const auto start = Clock::now();
     EXPECT_EQ(read('C', 57, v), DGTSERIAL_E_TIMEOUT);
     EXPECT_GE(seconds_since(start), 2.0);
     EXPECT_LT(seconds_since(start), 3.0);
+
+    // An answer that comes after the wait, within the next write's pause,
+    // is purged rather than taken for that write's answer.
+    dgtserial_new_request(line.get());
+    dgtserial_queue_write(line.get(), 'A', 57, 6);
+    dgtserial_queue_write(line.get(), 'A', 779, 4); // exchanged first
+    dgtserial_flush(line.get());
+    EXPECT_EQ(dgtserial_result(line.get(), 'A', 779, nullptr), DGTSERIAL_E_TIMEOUT);
+    EXPECT_EQ(dgtserial_result(line.get(), 'A', 57, nullptr), 0);
 }
 
 } // namespace
