@@ -137,10 +137,11 @@ TEST_F(SuperLinkNetwork, ParametersAndABatchInOneExchange)
     EXPECT_TRUE(test::Recorder::get().wait_log("answers again"));
 }
 
-TEST_F(SuperLinkNetwork, AStopCutsTheWaitAndAMissingFolderFailsTheStart)
+TEST_F(SuperLinkNetwork, AStopCutsTheWaitAndAFolderIsNeeded)
 {
     const uint16_t net = mbcore::add_network("sl3", [&](network_t *n) {
-        EXPECT_TRUE(ok(network_set(n, "name", "Silent", "path", folder().c_str(), "flag", 3, "timeout", 60,
+        // Relative: in the configuration folder.
+        EXPECT_TRUE(ok(network_set(n, "name", "Silent", "path", "share", "flag", 3, "timeout", 60,
                                    (char *)nullptr)));
     });
     std::filesystem::create_directory(folder());
