@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <new>
 #include <sstream>
 
@@ -117,8 +118,10 @@ void discard_input(dnetio *c)
 {
     unsigned char scrap[256];
     int err = 0;
-    while (c->fd && posix::read_buffered(c->fd.get(), scrap, sizeof scrap, err) > 0) {
-    }
+    // Bounded, so that a line that never stops talking cannot hold the flush.
+    for (int round = 0; round < 64 && c->fd; ++round)
+        if (posix::read_buffered(c->fd.get(), scrap, sizeof scrap, err) <= 0)
+            break;
 }
 
 int enquire(dnetio *c, int node)
@@ -126,7 +129,11 @@ int enquire(dnetio *c, int node)
     discard_input(c);
     const unsigned char enq[3] = {'N', static_cast<unsigned char>(node + 0x20), dn::ENQ};
     unsigned char answer[4];
-    if (!send(c, enq, sizeof enq) || !receive_exact(c, answer, sizeof answer)) {
+    if (!send(c, enq, sizeof enq)) {
+        purge(c);
+        return DNETIO_E_HANDSHAKE;
+    }
+    if (!receive_exact(c, answer, sizeof answer)) {
         if (!c->wakeup.fired())
             buslink_eprintf("_dnetio_dnet_initiate_request: timeout\n");
         purge(c);
@@ -297,7 +304,10 @@ void encode_integer(int type, long long value, unsigned char *out)
 
 void encode_float(double value, unsigned char *out)
 {
-    const auto f = static_cast<float>(value);
+    // Beyond the range of a float the value is an infinity, not undefined.
+    const float f = std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()
+                        ? std::copysign(std::numeric_limits<float>::infinity(), static_cast<float>(value > 0 ? 1 : -1))
+                        : static_cast<float>(value);
     uint32_t bits = 0;
     std::memcpy(&bits, &f, sizeof bits);
     for (int i = 0; i < 4; ++i)

@@ -163,6 +163,9 @@ void Plc::new_line()
 
 std::vector<Request> Plc::stop()
 {
+    // The last bytes the driver sent (its closing EOT) still reach the PLC.
+    if (relay_.joinable())
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
     stop_ = true;
     if (relay_.joinable())
         relay_.join();

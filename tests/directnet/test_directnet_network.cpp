@@ -191,10 +191,12 @@ TEST_F(DirectNet, BatchesNicknamesAndTheClock)
     ASSERT_EQ(utimensat(AT_FDCWD, doc.c_str(), later, 0), 0);
     got = batch(net, {{plc, "V3000", "i16", false, true, 0},
                       {plc, "level", "f", false, false, 0},
-                      {plc, "V3004", "f", false, false, 0}});
+                      {plc, "V3004", "f", false, false, 0},
+                      {plc, "V3004", "f", false, true, 0}});
     EXPECT_EQ(got[0].i, -5);
     EXPECT_EQ(got[1].f, -2.75);
     EXPECT_EQ(got[2].f, 3e9);
+    EXPECT_EQ(got[3].i, 3000000000L);
 
     // The clock dialog's items: the date and time in one double word, then the time alone.
     got = batch(net, {{plc, "V7775", "DB", true, true, 55536741}});

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -287,6 +288,7 @@ TEST(DnetPlc, ValuesRunsAndTheClock)
     // BCD16 1234 goes out as 0x34, 0x12; a u32 spans two words.
     ASSERT_EQ(dnetio_write_integer(c.get(), 5, "V3000", 9, 1234), 0);
     ASSERT_EQ(dnetio_write_float(c.get(), 5, "V3001", 3, 77.9), 0);
+    ASSERT_EQ(dnetio_write_float(c.get(), 5, "Q20", 7, -1e300), 0);
     ASSERT_EQ(dnetio_write_integer(c.get(), 5, "V7775", 5, 55536741), 0);
     dnetio_flush(c.get());
 
@@ -311,6 +313,11 @@ TEST(DnetPlc, ValuesRunsAndTheClock)
     EXPECT_EQ(dnetio_result_float(c.get(), 5, "Q3", 0, &f), 0);
     EXPECT_EQ(f, -1.5);
     EXPECT_EQ(dnetio_result_integer(c.get(), 5, "V3000", 9, &u), 0);
+    dnetio_reset(c.get());
+    ASSERT_EQ(dnetio_request(c.get(), 5, "Q20", 0), 0);
+    dnetio_flush(c.get());
+    EXPECT_EQ(dnetio_result_float(c.get(), 5, "Q20", 0, &f), 0);
+    EXPECT_EQ(f, -HUGE_VAL);
     dnetio_reset(c.get());
 
     const char *clock[] = {"V7766", "V7767", "V7770", "V7771", "V7772", "V7773", "V7774"};
@@ -337,7 +344,8 @@ TEST(DnetPlc, ValuesRunsAndTheClock)
                          std::to_string(r.bytes) + " " + r.result);
     const std::vector<std::string> want = {
         "read 1 1024 16 ok", "read 1 4 2 ok",     "read 1 518 2 ok", "read A 3 4 ok",
-        "write 1 1537 4 ok", "write 1 4094 4 ok", "read 1 4087 14 ok", "read 1 1537 2 ok"};
+        "write 1 1537 4 ok", "write A 20 4 ok", "write 1 4094 4 ok", "read A 20 4 ok",
+        "read 1 4087 14 ok", "read 1 1537 2 ok"};
     EXPECT_EQ(shapes, want);
     for (const auto &r : record)
         if (r.direction == "write") {

@@ -50,6 +50,18 @@ int64_t integer_value(int type, unsigned raw)
     }
 }
 
+// Toward zero, saturated; NaN reads as 0.
+int64_t to_integer(double v)
+{
+    if (!(v == v))
+        return 0;
+    if (v <= -9.2e18)
+        return INT64_MIN;
+    if (v >= 9.2e18)
+        return INT64_MAX;
+    return static_cast<int64_t>(v);
+}
+
 void settle(pxp_request_t &r, int status)
 {
     r.status = status;
@@ -177,11 +189,14 @@ protected:
             dnetio_flush(client_);
         for (const Queued &q : queued) {
             pxp_request_t &r = *q.r;
-            if (r.op == PXP_READ && r.kind == PXP_FLOAT) {
+            if (r.op == PXP_READ && (r.kind == PXP_FLOAT || q.type == 7 || q.type == 8)) {
+                // A float read as an integer keeps values beyond the 32 bits of the driver's integer.
                 double v = 0;
                 settle(r, dnetio_result_float(client_, q.node, r.item, q.type, &v));
-                if (r.result == PXP_OK)
+                if (r.result == PXP_OK && r.kind == PXP_FLOAT)
                     r.fvalue = v;
+                else if (r.result == PXP_OK)
+                    r.ivalue = to_integer(v);
             } else {
                 unsigned v = 0;
                 settle(r, dnetio_result_integer(client_, q.node, r.item, q.type, &v));
