@@ -346,7 +346,7 @@ const pxp_param_t kParams[] = {
 
 // No connect: there is no link to make, and a folder on a network share is
 // best not touched before the first batch.
-const pxp_type_t kType = {"sl3",    "SuperLink",  kParams,  static_cast<int>(std::size(kParams)),
+const pxp_type_t kType = {"sl3",    "Superlink 3", kParams, static_cast<int>(std::size(kParams)),
                           create,   destroy,      get_text, get_integer,
                           set_text, set_integer,  start,    stop,
                           perform,  abort_batch,  status_text, nullptr};
