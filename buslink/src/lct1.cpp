@@ -193,30 +193,7 @@ const Param *find_param(const char *name)
     return nullptr;
 }
 
-int decode(const Param &param, const wire::Answer &answer)
-{
-    // By the message's length: a NUL on the line is one more wrong digit.
-    const std::string_view text(answer.data, static_cast<std::size_t>(std::max(0, wire::data_length(answer.message))));
-    std::size_t at = 0, count = 1;
-    switch (param.field) {
-    case Field::six: count = 6; break;
-    case Field::four: count = 4; break;
-    case Field::first: break;
-    case Field::second: at = 1; break;
-    case Field::third: at = 2; break;
-    case Field::fourth: at = 3; break;
-    }
-    if (text.size() < at + count)
-        return -1;
-    return static_cast<int>(wire::decode_digits(text.substr(at, count)));
-}
-
-char value_char(int value)
-{
-    return value >= 0 && value <= 15 ? wire::hex_digit(value) : 'x';
-}
-
-// Position of a single-character field in the data.
+// Where a field starts in the data.
 std::size_t field_index(Field field)
 {
     switch (field) {
@@ -225,6 +202,22 @@ std::size_t field_index(Field field)
     case Field::fourth: return 3;
     default: return 0;
     }
+}
+
+int decode(const Param &param, const wire::Answer &answer)
+{
+    // By the message's length: a NUL on the line is one more wrong digit.
+    const std::string_view text(answer.data, static_cast<std::size_t>(std::max(0, wire::data_length(answer.message))));
+    const std::size_t at = field_index(param.field);
+    const std::size_t count = param.field == Field::six ? 6 : param.field == Field::four ? 4 : 1;
+    if (text.size() < at + count)
+        return -1;
+    return static_cast<int>(wire::decode_digits(text.substr(at, count)));
+}
+
+char value_char(int value)
+{
+    return value >= 0 && value <= 15 ? wire::hex_digit(value) : 'x';
 }
 
 int to_int(double value)
@@ -241,7 +234,7 @@ bool is_name(const Param &param, const char *name)
     return std::strcmp(param.name, name) == 0;
 }
 
-// The data a write of the parameter sends, or empty when it cannot be
+// The data a write of the parameter sends, or the status why it cannot be
 // written; filter and integ need the current setting first (an exchange).
 int write_data(lct1 &line, int node, const Param &param, int value, std::string &data)
 {
@@ -251,7 +244,7 @@ int write_data(lct1 &line, int node, const Param &param, int value, std::string 
         const int rc = lct1_exec(&line, node, 10, nullptr);
         if (rc != LCT1_SUCCESS)
             return rc;
-        data = line.answer.data;
+        data.assign(line.answer.data, 2); // message 10 carries two, NULs and all
         data[field_index(param.field)] = value_char(value);
     } else if (param.message == 50) {
         data = "0999";
