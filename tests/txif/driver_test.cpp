@@ -1,6 +1,7 @@
 // The TXIF driver: packet building and reading, the USB transport's
 // reconnect rules through a test double of the chip's driver, and the
 // RS-232 transport against the simulated adapter over a pseudo-terminal.
+#include "fake_chip.h"
 #include "txif_sim.h"
 
 #include "buslink.h"
@@ -204,82 +205,14 @@ TEST(TxifPackets, ReadingAnswersNaksAndInformation)
     EXPECT_STREQ(txif_get_error_string(-22), "Undocumented error code");
 }
 
-// A test double of the chip's driver: one device that can be unplugged,
-// with failures on demand and the answer bytes it is to deliver.
-struct FakeChip {
-    bool present = true;
-    int lists = 0, opens = 0, closes = 0;
-    int vendor = 0, product = 0;
-    unsigned baud = 0, read_ms = 0;
-    bool fail_purge = false, fail_baud = false, fail_write = false, fail_read = false;
-    std::string input, output;
-};
-FakeChip chip;
-int handle_token;
-
-unsigned long fake_list(int, int, unsigned *count)
-{
-    ++chip.lists;
-    *count = chip.present ? 1 : 0;
-    return 0;
-}
-unsigned long fake_open(int vendor, int product, int index, txif_ft_handle_t *h)
-{
-    if (!chip.present || index != 0)
-        return 2;
-    ++chip.opens;
-    chip.vendor = vendor;
-    chip.product = product;
-    *h = &handle_token;
-    return 0;
-}
-unsigned long fake_close(txif_ft_handle_t)
-{
-    ++chip.closes;
-    return 0;
-}
-unsigned long fake_read(txif_ft_handle_t, void *buffer, unsigned size, unsigned *got)
-{
-    if (chip.fail_read || !chip.present)
-        return 4;
-    *got = std::min<unsigned>(size, static_cast<unsigned>(chip.input.size()));
-    std::memcpy(buffer, chip.input.data(), *got);
-    chip.input.erase(0, *got);
-    return 0;
-}
-unsigned long fake_write(txif_ft_handle_t, const void *buffer, unsigned size, unsigned *written)
-{
-    if (chip.fail_write || !chip.present)
-        return 4;
-    chip.output.append(static_cast<const char *>(buffer), size);
-    *written = size;
-    return 0;
-}
-unsigned long fake_baud(txif_ft_handle_t, unsigned baud)
-{
-    chip.baud = baud;
-    return chip.fail_baud ? 7 : 0;
-}
-unsigned long fake_purge(txif_ft_handle_t, unsigned mask)
-{
-    if (chip.fail_purge || mask != 3)
-        return 4;
-    chip.input.clear();
-    return 0;
-}
-unsigned long fake_timeouts(txif_ft_handle_t, unsigned read_ms, unsigned)
-{
-    chip.read_ms = read_ms;
-    return 0;
-}
-const txif_usb_driver_t fake_driver = {fake_list, fake_open,  fake_close,    fake_read,
-                                       fake_write, fake_baud, fake_purge, fake_timeouts, nullptr};
+using txiftest::chip;
+using txiftest::fake_driver;
 
 class TxifUsb : public testing::Test {
 protected:
     void SetUp() override
     {
-        chip = FakeChip{};
+        chip = txiftest::FakeChip{};
         txif_set_usb_driver(&fake_driver);
     }
     void TearDown() override { txif_set_usb_driver(nullptr); }

@@ -1,4 +1,5 @@
 // The "txif" network type through the core, against the simulated adapter.
+#include "fake_chip.h"
 #include "txif_sim.h"
 #include "modbus_session.h"
 #include "support.h"
@@ -206,6 +207,43 @@ TEST_F(TxifNet, UsbWithoutAdapterFailsEveryBatchQuickly)
     }
     EXPECT_LT(seconds_since(start), 5.0);
     EXPECT_TRUE(test::Recorder::get().wait_log("txif: no link to the USB adapter", 2000));
+}
+
+TEST(TxifNetUsb, UnpluggedAdapterIsReopenedAtTheNextBatch)
+{
+    using txiftest::chip;
+    chip = txiftest::FakeChip{};
+    // Every read entry is answered with 42 of its type.
+    chip.answer = [](const std::string &w) {
+        std::string entries;
+        for (std::size_t at = 8; w[0] == 10 && at + 8 <= w.size() - 3; at += 8)
+            entries += w.substr(at, 5) + std::string("\0\x2a\0\0\0", 5);
+        return txiftest::packet(110, entries);
+    };
+    txif_set_usb_driver(&txiftest::fake_driver);
+    test::TempDir dir;
+    test::Session session(dir.path());
+    const uint16_t net = mbcore::add_network("txif", [](network_t *) {});
+    const uint16_t a = test::add_device(net, "A", "3:12");
+    const uint16_t b = test::add_device(net, "B", "12");
+    auto read = [&] {
+        Batch batch(net);
+        return batch.read_int(a, "5", "i16").read_int(b, "6", "u8").run();
+    };
+    auto r = read();
+    EXPECT_EQ(failure(r[0].result), "8/-8");
+    EXPECT_TRUE(ok(r[1].result)) << ncerr_get_string(r[1].result);
+    EXPECT_EQ(r[1].ivalue, 42);
+    chip.present = false;
+    EXPECT_EQ(test::cls(read()[1].result), NCERR_IO);
+    EXPECT_TRUE(test::Recorder::get().wait_log("txif: link to the USB adapter lost", 2000));
+    chip.present = true;
+    r = read();
+    EXPECT_TRUE(ok(r[1].result)) << ncerr_get_string(r[1].result);
+    EXPECT_TRUE(test::Recorder::get().wait_log("txif: link restored to the USB adapter", 2000));
+    session.finish();
+    EXPECT_EQ(chip.opens, chip.closes);
+    txif_set_usb_driver(nullptr);
 }
 
 } // namespace
