@@ -108,8 +108,9 @@ TEST_F(TxifNet, ReadsWritesNaksAndRefusals)
                        .read(a, "100", "f64")
                        .write_int(a, "103", "u8", 256)
                        .write(a, "103", "i16", 1e9)
+                       .write_int(a, "998", "i16", 1)
                        .run();
-    ASSERT_EQ(r.size(), 15u);
+    ASSERT_EQ(r.size(), 16u);
     EXPECT_TRUE(ok(r[0].result));
     EXPECT_DOUBLE_EQ(r[0].value, 6.5); // written before the read
     EXPECT_TRUE(ok(r[1].result));
@@ -128,6 +129,7 @@ TEST_F(TxifNet, ReadsWritesNaksAndRefusals)
     EXPECT_EQ(failure(r[12].result), "8/101");
     EXPECT_EQ(failure(r[13].result), "8/1003");
     EXPECT_EQ(failure(r[14].result), "8/1003");
+    EXPECT_EQ(failure(r[15].result), "6/-106"); // refused in the write's answer
     EXPECT_NE(std::string(ncerr_get_string(r[7].result)).find("Generic error"), std::string::npos);
 
     // Packets of at most eleven entries: 23 reads go in three.
