@@ -199,7 +199,6 @@ TEST(TxifPackets, ReadingAnswersNaksAndInformation)
     std::free(text);
     p.set(packet(130, std::string(13, '\0')));
     EXPECT_EQ(txif_packet_get_devinfo(p.b, &info), TXIF_E_DATA_FORMAT);
-
 }
 
 using txiftest::chip;
