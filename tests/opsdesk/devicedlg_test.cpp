@@ -188,18 +188,18 @@ TEST_F(DeviceDlgTest, TypeSelectionOffersTheCoresTypesAndStartsWithDirectnet)
 {
     NetworkTypeSelectionDialog selection(nullptr);
     EXPECT_EQ(selection.GetTitle(), "Network type selection");
-    // The table's rows that the loaded plug-ins serve, in table order ("db" first of them).
+    // The table's rows that the loaded plug-ins serve, in table order.
     EXPECT_EQ(Rows(selection.GetTypeList()), OfferedByCore());
-    ASSERT_EQ(OfferedByCore().front(), "Database");
+    ASSERT_EQ(OfferedByCore().front(), "DirectNET");
     EXPECT_EQ(selection.GetSelectedType(), "directnet");
 
-    PickRow(selection.GetTypeList(), 0);
-    EXPECT_EQ(selection.GetSelectedType(), "db");
+    PickRow(selection.GetTypeList(), 1);
+    EXPECT_EQ(selection.GetSelectedType(), "sl3");
     PickRow(selection.GetTypeList(), wxNOT_FOUND);
     EXPECT_EQ(selection.GetSelectedType(), "");
 }
 
-TEST_F(DeviceDlgTest, AddNetworkCancelledOrUncreatableLeavesNoTrace)
+TEST_F(DeviceDlgTest, AddNetworkCancelledLeavesNoTrace)
 {
     test::AddDbNetwork("Plant", config.file("plant.ini"));
     Open();
@@ -209,9 +209,9 @@ TEST_F(DeviceDlgTest, AddNetworkCancelledOrUncreatableLeavesNoTrace)
     wxTEST_DIALOG(dialog->AddNetwork(), PickType(wxID_CANCEL));
     EXPECT_EQ(NetworkCount(), 1);
 
-    // OK without a pick asks for "directnet", which this core cannot
-    // create: nothing is added and no setup dialog opens.
-    wxTEST_DIALOG(dialog->AddNetwork(), PickType(wxID_OK));
+    // OK without a pick asks for "directnet"; its setup cancelled, the new
+    // network goes again.
+    wxTEST_DIALOG(dialog->AddNetwork(), PickType(wxID_OK), Answer<DNETIoSetupDlg>(0));
     EXPECT_EQ(Rows(dialog->GetNetworkList()), before);
     EXPECT_EQ(NetworkCount(), 1);
 
