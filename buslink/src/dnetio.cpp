@@ -16,8 +16,6 @@
 
 #include <poll.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -49,13 +47,6 @@ void purge(dnetio *c)
         return;
     tcdrain(c->fd.get());
     tcflush(c->fd.get(), TCIFLUSH);
-}
-
-bool is_pseudo_terminal(int fd)
-{
-    struct stat st {};
-    // The slaves of /dev/ptmx.
-    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
 bool send(dnetio *c, const void *data, std::size_t length)
@@ -506,20 +497,11 @@ BUSLINK_API int dnetio_set_values(dnetio_t *client, const char *port, int baud, 
         client->last_error = DNETIO_E_OPEN;
         return -1;
     }
-    const termios current = line;
     if (const int rc = dn::make_line(line, baud, parity, stopbits, databits)) {
         client->last_error = rc;
         return -1;
     }
-    int applied = posix::apply_line(fd.get(), line);
-    if (applied == EINVAL && is_pseudo_terminal(fd.get())) {
-        // A pseudo-terminal has no framing: once set, the kernel keeps it at
-        // 8 bits without parity, and the C library refuses another request.
-        constexpr tcflag_t framing = CSIZE | PARENB | PARODD;
-        line.c_cflag = (line.c_cflag & ~framing) | (current.c_cflag & framing);
-        applied = posix::apply_line(fd.get(), line);
-    }
-    if (applied) {
+    if (const int applied = posix::apply_line(fd.get(), line)) {
         client->system_error = posix::error_text(applied);
         client->last_error = DNETIO_E_SETTINGS;
         return -1;

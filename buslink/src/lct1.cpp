@@ -12,8 +12,6 @@
 #include <new>
 
 #include <poll.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <strings.h>
 #include <termios.h>
 #include <unistd.h>
@@ -29,13 +27,6 @@ int remaining_ms(Clock::time_point deadline)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(left);
-}
-
-bool is_pseudo_terminal(int fd)
-{
-    struct stat st {};
-    // The slaves of /dev/ptmx.
-    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
 void close_port(lct1 &line)
@@ -309,16 +300,8 @@ BUSLINK_API int lct1_connect(lct1_t *line, const char *port)
         line->last_error = err == ENOTTY ? LCT1_E_COMSTATE : LCT1_E_NO_ACCESS;
         return line->last_error;
     }
-    const termios current = settings;
     posix::make_raw_line(settings, 9600, 0, 0, 0);
     err = posix::apply_line(fd.get(), settings);
-    if (err == EINVAL && is_pseudo_terminal(fd.get())) {
-        // A pseudo-terminal has no framing; once set, the kernel keeps it
-        // at 8 bits without parity and may refuse any other.
-        constexpr tcflag_t framing = CSIZE | PARENB | PARODD;
-        settings.c_cflag = (settings.c_cflag & ~framing) | (current.c_cflag & framing);
-        err = posix::apply_line(fd.get(), settings);
-    }
     if (err != 0) {
         // The return value names the step; the last error its text.
         line->system_error = posix::error_text(err);

@@ -13,6 +13,8 @@
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace buslink::posix {
@@ -157,10 +159,29 @@ UniqueFd open_tty(const std::string &path, termios &current, int &err)
     return fd;
 }
 
+bool is_pseudo_terminal(int fd)
+{
+    struct stat st {};
+    // The slaves of /dev/ptmx.
+    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+}
+
 int apply_line(int fd, const termios &t)
 {
-    if (tcsetattr(fd, TCSANOW, &t) != 0)
-        return errno;
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        const int err = errno;
+        // A pseudo-terminal has no framing: once set, the kernel keeps it at
+        // 8 bits without parity, and the C library refuses another request
+        // when it is opened again. Keep the framing it has.
+        termios current{};
+        if (err != EINVAL || !is_pseudo_terminal(fd) || tcgetattr(fd, &current) != 0)
+            return err;
+        constexpr tcflag_t framing = CSIZE | PARENB | PARODD;
+        termios kept = t;
+        kept.c_cflag = (kept.c_cflag & ~framing) | (current.c_cflag & framing);
+        if (tcsetattr(fd, TCSANOW, &kept) != 0)
+            return errno;
+    }
     tcdrain(fd);
     tcflush(fd, TCIOFLUSH);
     return 0;

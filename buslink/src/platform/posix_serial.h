@@ -42,7 +42,8 @@ LineError make_raw_line(termios &t, int baud, int parity, int stopbits, int data
 UniqueFd open_tty(const std::string &path, termios &current, int &err);
 
 // Applies the settings, then lets pending output drain and discards both
-// queues. 0, or the errno of a failed apply.
+// queues. 0, or the errno of a failed apply. A pseudo-terminal keeps the
+// framing it has (it has none on the wire, and refuses a change of it).
 int apply_line(int fd, const termios &t);
 
 // Reads one byte, waiting up to timeout_ms for it: 1 when a byte came, 0
