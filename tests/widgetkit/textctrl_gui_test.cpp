@@ -1,0 +1,199 @@
+#include <widgetkit/textctrl.h>
+
+#include "wx_test.h"
+
+#include <gtest/gtest.h>
+
+#include <wx/frame.h>
+#include <wx/panel.h>
+
+#include <iterator>
+#include <vector>
+
+namespace {
+
+const wxColour Yellow(255, 255, 0, 255);
+
+class TextCtrlTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_frame = new wxFrame(nullptr, wxID_ANY, "typed text");
+        m_panel = new wxPanel(m_frame);
+    }
+    void TearDown() override { delete m_frame; }
+
+    uxTextCtrl* Make(uxTextCtrlType type, const wxString& text = wxEmptyString)
+    {
+        return new uxTextCtrl(m_panel, wxID_ANY, text, wxDefaultPosition, wxDefaultSize, type);
+    }
+
+    // The edit check runs on the control's text event, as for typing.
+    static void Edit(uxTextCtrl* ctrl, const wxString& text)
+    {
+        ctrl->SetValue(text);
+        WxTestYield();
+    }
+
+    static void ExpectShown(uxTextCtrl* ctrl, bool valid)
+    {
+        EXPECT_EQ(ctrl->IsValid(), valid);
+        if (valid)
+            EXPECT_NE(ctrl->GetBackgroundColour(), Yellow);
+        else
+            EXPECT_EQ(ctrl->GetBackgroundColour(), Yellow);
+    }
+
+    wxFrame* m_frame = nullptr;
+    wxPanel* m_panel = nullptr;
+};
+
+TEST_F(TextCtrlTest, EditsAreCheckedAndShownYellow)
+{
+    uxTextCtrl* percent = Make(uxTEXTCTRL_LONG, "50");
+    percent->SetRange(0, 100);
+    EXPECT_TRUE(percent->IsValid());
+    // The text event goes on past the check, up to the parents.
+    int textEvents = 0;
+    m_frame->Bind(wxEVT_TEXT, [&textEvents](wxCommandEvent&) { ++textEvents; });
+    struct Step
+    {
+        uxTextCtrl* ctrl;
+        const char* text;
+        bool valid;
+    };
+    uxTextCtrl* date = Make(uxTEXTCTRL_DATE);
+    uxTextCtrl* time = Make(uxTEXTCTRL_TIME);
+    uxTextCtrl* plain = Make(uxTEXTCTRL_TEXT);
+    const Step steps[] = {
+        {percent, "101", false}, {percent, "100.5", false}, {percent, "100", true},   {percent, "", false},
+        {percent, "0", true},    {date, "2023-2-29", false}, {date, "2024-2-29", true}, {date, "2024-02", false},
+        {time, "24:01", false},  {time, "24:00", true},      {time, "7:60", false},     {time, "07:05", true},
+        {plain, "####", true},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.text);
+        Edit(s.ctrl, s.text);
+        ExpectShown(s.ctrl, s.valid);
+    }
+    EXPECT_EQ(percent->GetBackgroundColour(), *wxWHITE);
+    EXPECT_GE(textEvents, static_cast<int>(std::size(steps)));
+}
+
+TEST_F(TextCtrlTest, SetOperationsDecideTheFlagAndItsColour)
+{
+    uxTextCtrl* time = Make(uxTEXTCTRL_TIME);
+    time->SetTime(24, 30);
+    EXPECT_EQ(time->GetText(), "24:30");
+    ExpectShown(time, false);
+    time->SetTime(7, 5);
+    EXPECT_EQ(time->GetText(), "07:05");
+    ExpectShown(time, true);
+
+    uxTextCtrl* date = Make(uxTEXTCTRL_DATE);
+    date->SetDate(2023, 2, 29);
+    EXPECT_EQ(date->GetText(), "2023-02-29");
+    ExpectShown(date, false);
+    date->SetDate(2024, 2, 29);
+    ExpectShown(date, true);
+    const wxDateTime leap = date->GetDateTime();
+    ASSERT_TRUE(leap.IsValid());
+    EXPECT_EQ(leap.GetDay(), 29);
+    EXPECT_EQ(leap.GetMonth(), wxDateTime::Feb);
+
+    const wxDateTime moment(5, wxDateTime::Jun, 2024, 9, 7, 0, 0);
+    date->SetDateTime(moment);
+    EXPECT_EQ(date->GetText(), "2024-06-05");
+    time->SetDateTime(moment);
+    EXPECT_EQ(time->GetText(), "09:07");
+    EXPECT_EQ(time->GetDateTime().GetHour(), 9);
+
+    // A time put into a whole-number control is declared valid; its colour
+    // must agree, and stay right through the next valid edit.
+    uxTextCtrl* number = Make(uxTEXTCTRL_LONG);
+    number->SetDateTime(moment);
+    ExpectShown(number, true);
+    Edit(number, "42");
+    ExpectShown(number, true);
+    Edit(number, "4x");
+    ExpectShown(number, false);
+
+    for (uxTextCtrl* ctrl : {number, Make(uxTEXTCTRL_TEXT)}) {
+        ctrl->SetNoValue();
+        EXPECT_EQ(ctrl->GetText(), "####");
+        EXPECT_FALSE(ctrl->IsAltered());
+        ExpectShown(ctrl, false);
+    }
+    // An invalid date-time has no text of its own.
+    date->SetDateTime(wxInvalidDateTime);
+    EXPECT_EQ(date->GetText(), "####");
+    ExpectShown(date, false);
+    EXPECT_FALSE(date->GetDateTime().IsValid());
+}
+
+TEST_F(TextCtrlTest, NumbersAndAlteredAgainstTheReferenceText)
+{
+    uxTextCtrl* number = Make(uxTEXTCTRL_LONG, "7");
+    EXPECT_FALSE(number->IsAltered());
+    number->SetLong(5);
+    EXPECT_FALSE(number->IsAltered());
+    EXPECT_EQ(number->GetLong(), 5);
+    Edit(number, "05");
+    EXPECT_TRUE(number->IsAltered());
+    EXPECT_EQ(number->GetLong(), 5);
+    Edit(number, "5");
+    EXPECT_FALSE(number->IsAltered());
+    Edit(number, "five");
+    EXPECT_EQ(number->GetLong(), 0);
+
+    uxTextCtrl* text = Make(uxTEXTCTRL_TEXT);
+    text->SetText("abc");
+    Edit(text, "ABC");
+    EXPECT_TRUE(text->IsAltered());
+
+    uxTextCtrl* real = Make(uxTEXTCTRL_DOUBLE);
+    real->SetDouble(1.5);
+    EXPECT_EQ(real->GetText(), "1.5");
+    EXPECT_DOUBLE_EQ(real->GetDouble(), 1.5);
+    ExpectShown(real, true);
+    real->SetText("nan");
+    ExpectShown(real, false);
+    EXPECT_EQ(real->GetDouble(), 0);
+    EXPECT_FALSE(real->IsAltered());
+}
+
+TEST_F(TextCtrlTest, FocusReachesTheParentsAsCommandEvents)
+{
+    uxTextCtrl* ctrl = new uxTextCtrl(m_panel, 4711, "", wxDefaultPosition, wxDefaultSize, uxTEXTCTRL_LONG);
+    struct Seen
+    {
+        wxEventType type;
+        int id;
+        wxObject* object;
+    };
+    std::vector<Seen> seen;
+    auto record = [&seen](wxCommandEvent& e) {
+        seen.push_back({e.GetEventType(), e.GetId(), e.GetEventObject()});
+        e.Skip();
+    };
+    m_frame->Bind(wxEVT_COMMAND_SET_FOCUS, record);
+    m_frame->Bind(wxEVT_COMMAND_KILL_FOCUS, record);
+    wxFocusEvent in(wxEVT_SET_FOCUS, ctrl->GetId());
+    in.SetEventObject(ctrl);
+    // Unhandled means the focus event went on to the default handling.
+    EXPECT_FALSE(ctrl->GetEventHandler()->ProcessEvent(in));
+    wxFocusEvent out(wxEVT_KILL_FOCUS, ctrl->GetId());
+    out.SetEventObject(ctrl);
+    EXPECT_FALSE(ctrl->GetEventHandler()->ProcessEvent(out));
+
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].type, wxEVT_COMMAND_SET_FOCUS);
+    EXPECT_EQ(seen[1].type, wxEVT_COMMAND_KILL_FOCUS);
+    for (const Seen& s : seen) {
+        EXPECT_EQ(s.id, 4711);
+        EXPECT_EQ(s.object, ctrl);
+    }
+}
+
+} // namespace
