@@ -18,6 +18,7 @@ public:
                uxTextCtrlType type = uxTEXTCTRL_TEXT, long style = 0, const wxValidator& validator = wxDefaultValidator,
                const wxString& name = wxTextCtrlNameStr);
 
+    // True until an edit check or a Set operation finds otherwise.
     bool IsValid() const { return m_valid; }
     // The text differs, case included, from the one last put in by the
     // constructor or a Set operation.

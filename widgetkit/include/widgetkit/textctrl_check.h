@@ -8,7 +8,7 @@
 #include <wx/string.h>
 
 // Any value other than these four is plain text, which is never checked.
-enum uxTextCtrlType
+enum uxTextCtrlType : int
 {
     uxTEXTCTRL_TEXT = 0,
     uxTEXTCTRL_LONG = 1,
