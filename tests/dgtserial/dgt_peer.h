@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include <sys/types.h>
+#include "sim_line.h"
 
 namespace dgttest {
 
@@ -18,24 +18,19 @@ struct Heard {
 class Line {
 public:
     // script: the simulator's JSON script.
-    explicit Line(const std::string &script);
-    ~Line();
-    Line(const Line &) = delete;
-    Line &operator=(const Line &) = delete;
+    explicit Line(const std::string &script) : line_("dgt_line.py", script) {}
 
-    bool ready() const { return pid_ > 0; }
-    const std::string &path() const { return path_; }
+    bool ready() const { return line_.ready(); }
+    const std::string &path() const { return line_.path(); }
     std::vector<Heard> heard() const;
     // Waits up to a second until the simulator has recorded count requests.
     bool wait_heard(std::size_t count) const;
     // Ends the simulator and closes both pty ends this side holds, so that
     // the driver's end hangs up.
-    void vanish();
+    void vanish() { line_.vanish(); }
 
 private:
-    std::string dir_, path_;
-    int master_ = -1, slave_ = -1, out_ = -1; // out_: the simulator's output
-    pid_t pid_ = -1;
+    peertest::SimLine line_;
 };
 
 } // namespace dgttest

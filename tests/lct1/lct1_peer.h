@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include <sys/types.h>
+#include "sim_line.h"
 
 namespace lct1test {
 
@@ -13,21 +13,16 @@ class Transmitter {
 public:
     // script: the simulator's JSON script.
     explicit Transmitter(const std::string &script);
-    ~Transmitter();
-    Transmitter(const Transmitter &) = delete;
-    Transmitter &operator=(const Transmitter &) = delete;
 
-    const std::string &path() const { return path_; }
+    const std::string &path() const { return line_.path(); }
     // The raw requests received so far, in order (read from the record),
     // waiting up to a second until there are at least `count`.
     std::vector<std::string> requests(std::size_t count = 0) const;
     // Ends the simulator; its master closes, so the slave's line vanishes.
-    void stop();
+    void stop() { line_.vanish(); }
 
 private:
-    std::string dir_;
-    std::string path_;
-    pid_t pid_ = -1;
+    peertest::SimLine line_;
 };
 
 } // namespace lct1test

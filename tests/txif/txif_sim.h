@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include <sys/types.h>
+#include "sim_line.h"
 
 namespace txiftest {
 
@@ -18,24 +18,19 @@ struct Heard {
 class Adapter {
 public:
     // script: the simulator's JSON script.
-    explicit Adapter(const std::string &script);
-    ~Adapter();
-    Adapter(const Adapter &) = delete;
-    Adapter &operator=(const Adapter &) = delete;
+    explicit Adapter(const std::string &script) : line_("txif_adapter.py", script) {}
 
-    bool ready() const { return pid_ > 0; }
-    const std::string &path() const { return path_; }
+    bool ready() const { return line_.ready(); }
+    const std::string &path() const { return line_.path(); }
     std::vector<Heard> heard() const;
     // Waits up to a second until the simulator has recorded count packets.
     bool wait_heard(std::size_t count) const;
     // Ends the simulator and closes both pty ends this side holds, so that
     // the driver's end hangs up.
-    void vanish();
+    void vanish() { line_.vanish(); }
 
 private:
-    std::string dir_, path_;
-    int master_ = -1, slave_ = -1, out_ = -1;
-    pid_t pid_ = -1;
+    peertest::SimLine line_;
 };
 
 // An independent CRC-16 (reflected 0xA001, start 0xFFFF) and packet
