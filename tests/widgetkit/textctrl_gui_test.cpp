@@ -6,8 +6,13 @@
 
 #include <wx/frame.h>
 #include <wx/panel.h>
+#include <wx/sizer.h>
+#include <wx/uiaction.h>
 
+#include <chrono>
+#include <functional>
 #include <iterator>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -146,25 +151,65 @@ TEST_F(TextCtrlTest, NumbersAndAlteredAgainstTheReferenceText)
     EXPECT_FALSE(real->IsAltered());
 }
 
-TEST_F(TextCtrlTest, FocusReachesTheParentsAsCommandEvents)
+// Real input: the window system must deliver it, so wait for its effect.
+bool WaitFor(const std::function<bool()>& done)
 {
-    uxTextCtrl* ctrl = Make(uxTEXTCTRL_LONG, "", 4711);
-    std::vector<wxEventType> seen;
-    auto record = [&seen, ctrl](wxCommandEvent& e) {
-        EXPECT_EQ(e.GetId(), 4711);
-        EXPECT_EQ(e.GetEventObject(), ctrl);
-        seen.push_back(e.GetEventType());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        WxTestYield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+TEST_F(TextCtrlTest, TypingAndFocusReachingTheParent)
+{
+    uxTextCtrl* first = Make(uxTEXTCTRL_LONG, "50", 101);
+    uxTextCtrl* second = Make(uxTEXTCTRL_TIME, "", 102);
+    first->SetRange(0, 100);
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(first, 0, wxALL, 10);
+    sizer->Add(second, 0, wxALL, 10);
+    m_panel->SetSizer(sizer);
+    m_frame->SetSize(300, 200);
+    m_frame->Show();
+    m_frame->Raise();
+    // The focus changes reach the frame as command events.
+    std::vector<std::pair<wxEventType, int>> seen;
+    auto record = [&seen](wxCommandEvent& e) {
+        EXPECT_EQ(e.GetEventObject(), wxWindow::FindWindowById(e.GetId()));
+        seen.emplace_back(e.GetEventType(), e.GetId());
     };
     m_frame->Bind(wxEVT_COMMAND_SET_FOCUS, record);
     m_frame->Bind(wxEVT_COMMAND_KILL_FOCUS, record);
+    ASSERT_TRUE(WaitFor([&] { return m_frame->IsShownOnScreen(); }));
 
-    for (wxEventType type : {wxEVT_SET_FOCUS, wxEVT_KILL_FOCUS}) {
-        wxFocusEvent focus(type, ctrl->GetId());
-        focus.SetEventObject(ctrl);
-        // Unhandled: the focus event went on to the default handling.
-        EXPECT_FALSE(ctrl->GetEventHandler()->ProcessEvent(focus));
-    }
-    EXPECT_EQ(seen, (std::vector<wxEventType>{wxEVT_COMMAND_SET_FOCUS, wxEVT_COMMAND_KILL_FOCUS}));
+    // Focus moves through the toolkit: without a window manager the X
+    // server does not give focus on a click.
+    first->SetFocus();
+    ASSERT_TRUE(WaitFor([&] { return wxWindow::FindFocus() == first; }));
+    wxUIActionSimulator input;
+    first->SetInsertionPointEnd();
+    input.Char('5');
+    ASSERT_TRUE(WaitFor([&] { return first->GetValue() == "505"; }));
+    ExpectShown(first, false);
+    EXPECT_TRUE(first->IsAltered());
+    input.Char(WXK_BACK);
+    ASSERT_TRUE(WaitFor([&] { return first->GetValue() == "50"; }));
+    ExpectShown(first, true);
+    EXPECT_FALSE(first->IsAltered());
+
+    second->SetFocus();
+    ASSERT_TRUE(WaitFor([&] { return wxWindow::FindFocus() == second; }));
+    input.Text("7:60");
+    ASSERT_TRUE(WaitFor([&] { return second->GetValue() == "7:60"; }));
+    ExpectShown(second, false);
+    const std::vector<std::pair<wxEventType, int>> expected{
+        {wxEVT_COMMAND_SET_FOCUS, 101}, {wxEVT_COMMAND_KILL_FOCUS, 101}, {wxEVT_COMMAND_SET_FOCUS, 102}};
+    ASSERT_TRUE(WaitFor([&] { return seen.size() >= expected.size(); }));
+    EXPECT_EQ(seen, expected);
 }
 
 } // namespace
