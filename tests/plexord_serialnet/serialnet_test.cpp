@@ -71,7 +71,7 @@ TEST(SerialNetwork, OpensOnTheWorkerLogsOutagesOnceAndReopensAVanishedPort)
     net.open_results = {1, 1, 0};
     EXPECT_EQ(net.start(), 0);
     EXPECT_EQ(net.opens, 0);
-    net.link_now();
+    net.connect_now();
     EXPECT_EQ(net.perform(r, 2), 0);
     EXPECT_EQ(r[0].result, PXP_FAIL_IO);
     EXPECT_EQ(r[1].status, 1);

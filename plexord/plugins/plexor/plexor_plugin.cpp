@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "buslink.h"
-#include "plexord_plugin.h"
+#include "plexord_plugin_ops.h"
 
 namespace {
 
@@ -332,85 +332,6 @@ int Network::perform(pxp_request_t *requests, int count)
     return 0;
 }
 
-// ---- the operations the core calls ------------------------------------------
-
-Network *net(void *object)
-{
-    return static_cast<Network *>(object);
-}
-
-void *create(const pxp_host_t *host)
-{
-    try {
-        return new Network(host);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-void destroy(void *object)
-{
-    delete net(object);
-}
-
-template <class F> int guarded(F f)
-{
-    try {
-        return f();
-    } catch (...) {
-        return ST_NO_MEMORY;
-    }
-}
-
-int get_text(void *o, const char *key, const char **value)
-{
-    return guarded([&] { return net(o)->get_text(key, value); });
-}
-
-int get_integer(void *o, const char *key, int *value)
-{
-    return guarded([&] { return net(o)->get_integer(key, value); });
-}
-
-int set_text(void *o, const char *key, const char *value)
-{
-    return guarded([&] { return net(o)->set_text(key, value); });
-}
-
-int set_integer(void *o, const char *key, int value)
-{
-    return guarded([&] { return net(o)->set_integer(key, value); });
-}
-
-int start(void *o)
-{
-    return guarded([&] { return net(o)->start(); });
-}
-
-void stop(void *o)
-{
-    net(o)->stop();
-}
-
-int perform(void *o, pxp_request_t *requests, int count)
-{
-    return guarded([&] { return net(o)->perform(requests, count); });
-}
-
-void abort_batch(void *o)
-{
-    net(o)->abort();
-}
-
-void connect_now(void *o)
-{
-    try {
-        net(o)->connect_now();
-    } catch (...) {
-        // The next batch tries again.
-    }
-}
-
 // In the order the console's setup dialog writes them.
 const pxp_param_t kParams[] = {
     {"address", PXP_PARAM_TEXT},
@@ -419,10 +340,8 @@ const pxp_param_t kParams[] = {
     {"username", PXP_PARAM_TEXT},
 };
 
-const pxp_type_t kType = {"plexor",  "Plexord",     kParams, static_cast<int>(std::size(kParams)),
-                          create,    destroy,       get_text, get_integer,
-                          set_text,  set_integer,   start,    stop,
-                          perform,   abort_batch,   status_text, connect_now};
+const pxp_type_t kType = pxp::make_type<Network, ST_NO_MEMORY, true>("plexor", "Plexord", kParams,
+                                                                     static_cast<int>(std::size(kParams)), status_text);
 
 } // namespace
 

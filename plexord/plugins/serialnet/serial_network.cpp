@@ -157,7 +157,7 @@ void Network::stop()
     restoring_ = false;
 }
 
-void Network::link_now()
+void Network::connect_now()
 {
     if (!linked_)
         connect();

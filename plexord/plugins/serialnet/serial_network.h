@@ -9,7 +9,7 @@
 #include <atomic>
 #include <string>
 
-#include "plexord_plugin.h"
+#include "plexord_plugin_ops.h"
 
 namespace serialnet {
 
@@ -50,7 +50,7 @@ public:
     int start();
     void stop();
     // On the worker thread, right after start.
-    void link_now();
+    void connect_now();
     int perform(pxp_request_t *requests, int count);
     // From any thread: the open or exchange in flight ends at once, and so
     // does every later one until the next start.
@@ -100,78 +100,12 @@ private:
 };
 
 // The table of operations for a type whose network objects are T, made as
-// `new T(host)`. No exception leaves these functions.
-template <class T>
-struct Operations {
-    static T *net(void *n) { return static_cast<T *>(n); }
-    template <class F>
-    static int guard(F &&f)
-    {
-        try {
-            return f();
-        } catch (...) {
-            return ST_INTERNAL;
-        }
-    }
-    static void *create(const pxp_host_t *host)
-    {
-        try {
-            return new T(host);
-        } catch (...) {
-            return nullptr;
-        }
-    }
-    static void destroy(void *n) { delete net(n); }
-    static int get_text(void *n, const char *k, const char **v)
-    {
-        return guard([&] { return net(n)->get_text(k, v); });
-    }
-    static int get_integer(void *n, const char *k, int *v)
-    {
-        return guard([&] { return net(n)->get_integer(k, v); });
-    }
-    static int set_text(void *n, const char *k, const char *v)
-    {
-        return guard([&] { return net(n)->set_text(k, v); });
-    }
-    static int set_integer(void *n, const char *k, int v)
-    {
-        return guard([&] { return net(n)->set_integer(k, v); });
-    }
-    static int start(void *n)
-    {
-        return guard([&] { return net(n)->start(); });
-    }
-    static void stop(void *n)
-    {
-        guard([&] {
-            net(n)->stop();
-            return 0;
-        });
-    }
-    static int perform(void *n, pxp_request_t *r, int count)
-    {
-        return guard([&] { return net(n)->perform(r, count); });
-    }
-    static void abort(void *n) { net(n)->abort(); }
-    static void connect(void *n)
-    {
-        guard([&] {
-            net(n)->link_now();
-            return 0;
-        });
-    }
-};
-
+// `new T(host)`.
 template <class T>
 pxp_type_t make_type(const char *key, const char *label, const pxp_param_t *params, int param_count,
                      const char *(*status_text)(int))
 {
-    using O = Operations<T>;
-    return pxp_type_t{key,           label,          params,         param_count,   O::create,
-                      O::destroy,    O::get_text,    O::get_integer, O::set_text,   O::set_integer,
-                      O::start,      O::stop,        O::perform,     O::abort,      status_text,
-                      O::connect};
+    return pxp::make_type<T, ST_INTERNAL, true>(key, label, params, param_count, status_text);
 }
 
 } // namespace serialnet
