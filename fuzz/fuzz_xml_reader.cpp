@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <unistd.h>
@@ -25,6 +26,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     xmlSetGenericErrorFunc(nullptr, Quiet);
     g_path = "/tmp/fuzz_xml_reader." + std::to_string(getpid()) + ".xml";
+    std::atexit([] { std::remove(g_path.c_str()); });
     return 0;
 }
 
