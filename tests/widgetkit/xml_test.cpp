@@ -62,7 +62,6 @@ public:
         m_previous = wxSetAssertHandler(&AssertRecorder::Record);
     }
     ~AssertRecorder() { wxSetAssertHandler(m_previous); }
-    const std::vector<wxString>& Conditions() const { return s_conditions; }
     wxString Take()
     {
         wxString all;
