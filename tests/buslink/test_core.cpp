@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -268,10 +270,16 @@ TEST(buslink_core, TimeOfDay)
 {
     EXPECT_EQ(cl_gettimeofday(nullptr), 0);
 
-    const std::time_t before = std::time(nullptr);
+    // time() reads a coarse clock that may lag a tick behind; the system
+    // clock is the one gettimeofday reads.
+    const auto seconds_now = [] {
+        return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const auto before = seconds_now();
     cl_timeval_t tv{-1, -1};
     EXPECT_EQ(cl_gettimeofday(&tv), 0);
-    const std::time_t after = std::time(nullptr);
+    const auto after = seconds_now();
     EXPECT_GE(tv.tv_sec, static_cast<int32_t>(before));
     EXPECT_LE(tv.tv_sec, static_cast<int32_t>(after));
     EXPECT_GE(tv.tv_usec, 0);
