@@ -10,6 +10,7 @@ packages=(
   libwxgtk3.2-dev wx3.2-i18n libxml2-dev libsodium-dev libftdi1-dev
   libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio socat
   xvfb xauth x11-utils imagemagick
+  desktop-file-utils appstream man-db groff-base systemd
 )
 
 missing=()
