@@ -15,7 +15,6 @@
 #include <climits>
 #include <ostream>
 #include <string>
-#include <system_error>
 
 #include <unistd.h>
 
@@ -41,17 +40,6 @@ int ReadInt(const wxIniFile& ini, const char* key)
 {
     const long value = ini.ReadLong(kSection, key, -1);
     return value < INT_MIN || value > INT_MAX ? -1 : static_cast<int>(value);
-}
-
-wxString PathText(const fs::path& path)
-{
-    return wxString::FromUTF8(path.string());
-}
-
-bool IsDirectory(const fs::path& path)
-{
-    std::error_code ec;
-    return fs::is_directory(path, ec);
 }
 
 } // namespace
@@ -88,49 +76,18 @@ CommandLineResult ParseCommandLine(const std::vector<wxString>& args, Folders& f
     return result;
 }
 
-bool DetermineInstallation(const fs::path& cwd, Folders& folders, std::ostream& out, std::ostream& err)
+bool DetermineInstallation(const fs::path& cwd, Folders& folders, std::ostream& out, std::ostream& err,
+                           const LayoutEnvironment& env)
 {
-    out << "Determining installation type\n";
-    out << " - Current working directory: " << cwd.string() << "\n";
-
-    if (!IsDirectory(cwd)) {
-        err << " ! Current working directory is not a directory!\n";
+    LayoutFolders paths{folders.config.utf8_string(), folders.data.utf8_string(), folders.plugins.utf8_string(),
+                        folders.locale.utf8_string()};
+    if (!DetermineInstallation(cwd, paths, out, err, env))
         return false;
-    }
-    fs::path dir = cwd;
-    // "/opt/plexord/bin/" names the same folder as "/opt/plexord/bin".
-    if (!dir.has_filename() && dir.has_parent_path() && dir != dir.root_path())
-        dir = dir.parent_path();
-    if (dir.filename() != "bin") {
-        err << " ! CWD is not 'bin'. Can't determine installation type.\n";
-        return false;
-    }
-    out << " - CWD is 'bin'. Checking if system wide installation.\n";
-    const fs::path root = dir.parent_path();
-
-    if (IsDirectory(root / "share")) {
-        out << " - System wide installaton (parent directory has a 'share' directory)\n";
-        err << " ! Not supported!\n";
-        return true;
-    }
-    if (IsDirectory(root / "images")) {
-        out << " - Local installation (parent directory has an 'images' directory)\n";
-        folders.config = PathText(root);
-        folders.data = PathText(root);
-        folders.plugins = PathText(root / "plugins");
-        folders.locale = PathText(root / "locale");
-        return true;
-    }
-    if (IsDirectory(root / "data")) {
-        out << " - Running from build directory (parent directory has a 'data' directory)\n";
-        folders.config = PathText(root);
-        folders.data = PathText(root / "data");
-        folders.plugins = PathText(root / "bin" / "plugins");
-        folders.locale = PathText(root / "locale");
-        return true;
-    }
-    err << " ! Can't determine installation type\n";
-    return false;
+    folders.config = wxString::FromUTF8(paths.config);
+    folders.data = wxString::FromUTF8(paths.data);
+    folders.plugins = wxString::FromUTF8(paths.plugins);
+    folders.locale = wxString::FromUTF8(paths.locale);
+    return true;
 }
 
 int LoadTranslations(const wxString& localeDir, wxLocale& locale, std::ostream& err)

@@ -3,6 +3,8 @@
 #ifndef OPSDESK_STARTUP_H
 #define OPSDESK_STARTUP_H
 
+#include "layout.h"
+
 #include <wx/gdicmn.h>
 #include <wx/string.h>
 
@@ -32,11 +34,9 @@ struct CommandLineResult
 // fill folders; "--console" opens the console. Anything else is ignored.
 CommandLineResult ParseCommandLine(const std::vector<wxString>& args, Folders& folders, std::ostream& out);
 
-// Decides the folders from the working directory, which must be a "bin"
-// folder of a local installation or of the build tree. Progress goes to out,
-// failures to err. False when the layout cannot be told.
+// The shared layout rule on the console's folders.
 bool DetermineInstallation(const std::filesystem::path& cwd, Folders& folders, std::ostream& out,
-                           std::ostream& err);
+                           std::ostream& err, const LayoutEnvironment& env = CurrentLayoutEnvironment());
 
 // Loads the Swedish catalogues "widgetkit", "libplexord" and "opsdesk" from
 // localeDir. The system's Swedish locale is used when it exists; without it

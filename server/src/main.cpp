@@ -69,7 +69,7 @@ bool Report(const char* what, ncerr_t result)
 
 // The console's rule on the working directory; a server started elsewhere
 // (a service manager starts it in "/") falls back to the program's own folder.
-bool FindFolders(Folders& folders)
+bool FindFolders(LayoutFolders& folders)
 {
     std::error_code ec;
     const fs::path cwd = fs::current_path(ec);
@@ -140,7 +140,7 @@ int main(int argc, char** argv)
         std::cout << "Debug level: " << buslink_get_debug_level() << "\n";
     }
 
-    Folders folders{"", options.data, options.plugins};
+    LayoutFolders folders{options.config, options.data, options.plugins, ""};
     if (!FindFolders(folders)) {
         std::cerr << " ! Unable to determine Plexord installation directory. Wrong cwd?\n";
         return 1;

@@ -24,10 +24,11 @@ struct Layout
     std::string err;
 };
 
-Layout Determine(const fs::path& cwd, Folders folders = {})
+// Without a user configuration folder, so that no test touches the real one.
+Layout Determine(const fs::path& cwd, Folders folders = {}, const LayoutEnvironment& env = {})
 {
     std::ostringstream out, err;
-    const bool ok = DetermineInstallation(cwd, folders, out, err);
+    const bool ok = DetermineInstallation(cwd, folders, out, err, env);
     return {ok, folders, out.str(), err.str()};
 }
 
@@ -78,18 +79,109 @@ TEST_F(LayoutTest, BuildDirectoryUsesDataAndBinPlugins)
     EXPECT_EQ(l.folders.locale, (root / "locale").string());
 }
 
-TEST_F(LayoutTest, ShareWinsOverImagesAndKeepsTheCommandLineFolders)
+TEST_F(LayoutTest, InstalledTreeTakesItsFoldersAndTheUsersConfiguration)
 {
-    const fs::path bin = Make({"bin", "share", "images", "data"});
-    const Layout l = Determine(bin, {"", "/given/data", "/given/plugins", ""});
-    ASSERT_TRUE(l.ok);
-    EXPECT_EQ(l.out, Head(bin) + kBinLine + " - System wide installaton (parent directory has a 'share' directory)\n");
-    // A " ! " line is a failure line: it belongs on the error stream.
-    EXPECT_EQ(l.err, " ! Not supported!\n");
-    EXPECT_EQ(l.folders.config, "");
-    EXPECT_EQ(l.folders.data, "/given/data");
-    EXPECT_EQ(l.folders.plugins, "/given/plugins");
-    EXPECT_EQ(l.folders.locale, "");
+    const fs::path xdg = root / "home" / "config" / "plexord";
+    // Non-ASCII survives the trip through the shared rule.
+    const wxString umlaut = wxString::FromUTF8("/given/d\u00e4ta");
+    // "=" is the folder given before, relative ones lie under the root.
+    struct Case
+    {
+        std::vector<const char*> dirs;
+        Folders given;
+        fs::path libDir;
+        std::string config, data, plugins, locale;
+    };
+    const std::vector<Case> cases = {
+        {{"bin", "share"}, {}, "lib", "", "share/plexord", "lib/plexord/plugins", "share/locale"},
+        // Tested first: a tree that also looks like the other layouts.
+        {{"bin", "share", "images", "data"}, {}, "lib/x86_64-linux-gnu", "", "share/plexord",
+         "lib/x86_64-linux-gnu/plexord/plugins", "share/locale"},
+        // Given folders win, whichever are given.
+        {{"bin", "share"}, {"", umlaut, "/given/plugins", ""}, "lib", "", "=", "=", "share/locale"},
+        {{"bin", "share"}, {"/given/config", "", "", "/given/locale"}, "lib", "=", "share/plexord",
+         "lib/plexord/plugins", "="},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.libDir.string() + " " + c.given.data.utf8_string() + c.given.config.utf8_string());
+        fs::remove_all(root);
+        const fs::path bin = root / "bin";
+        for (const char* d : c.dirs)
+            fs::create_directories(root / d);
+        LayoutEnvironment env;
+        env.userConfig = xdg;
+        env.libDir = c.libDir;
+        const Layout l = Determine(bin, c.given, env);
+        ASSERT_TRUE(l.ok) << l.err;
+        EXPECT_EQ(l.err, "");
+        const auto expect = [&](const wxString& given, const std::string& rel, const fs::path& fallback) {
+            return rel == "=" ? given.utf8_string() : rel.empty() ? fallback.string() : (root / rel).string();
+        };
+        const std::string config = expect(c.given.config, c.config, xdg);
+        const std::string data = expect(c.given.data, c.data, {});
+        const std::string plugins = expect(c.given.plugins, c.plugins, {});
+        const std::string locale = expect(c.given.locale, c.locale, {});
+        EXPECT_EQ(l.folders.config.utf8_string(), config);
+        EXPECT_EQ(l.folders.data.utf8_string(), data);
+        EXPECT_EQ(l.folders.plugins.utf8_string(), plugins);
+        EXPECT_EQ(l.folders.locale.utf8_string(), locale);
+        EXPECT_EQ(l.out, Head(bin) + kBinLine +
+                             " - System wide installaton (parent directory has a 'share' directory)\n"
+                             " - Configuration directory: " + config + "\n - Data directory: " + data +
+                             "\n - Plug-in directory: " + plugins + "\n - Locale directory: " + locale + "\n");
+        // Created on first start, private to its user, only when it is the one used.
+        EXPECT_EQ(fs::is_directory(xdg), c.config.empty());
+        if (c.config.empty())
+            EXPECT_EQ(fs::status(xdg).permissions() & fs::perms::all, fs::perms::owner_all);
+    }
+}
+
+TEST_F(LayoutTest, InstalledTreeStartsAgainAndFailsWithoutAConfigurationFolder)
+{
+    const fs::path bin = Make({"bin", "share"});
+    LayoutEnvironment env;
+    env.userConfig = root / "config" / "plexord";
+    ASSERT_TRUE(Determine(bin, {}, env).ok);
+    test::WriteFile((env.userConfig / "plexord.ini").string(), "kept");
+    Layout l = Determine(bin, {}, env);
+    ASSERT_TRUE(l.ok) << l.err;
+    EXPECT_EQ(test::ReadFile((env.userConfig / "plexord.ini").string()), "kept");
+
+    // No folder to be had: a failure, not an empty configuration folder.
+    l = Determine(bin, {}, LayoutEnvironment{});
+    EXPECT_FALSE(l.ok);
+    EXPECT_EQ(l.err, " ! Neither XDG_CONFIG_HOME nor HOME names a configuration directory\n");
+
+    test::WriteFile((root / "file").string(), "");
+    env.userConfig = root / "file" / "plexord";
+    l = Determine(bin, {}, env);
+    EXPECT_FALSE(l.ok);
+    EXPECT_TRUE(l.err.starts_with(" ! Can't create configuration directory " + env.userConfig.string() + ": "))
+        << l.err;
+
+    // A folder given on the command line needs none of the user's.
+    l = Determine(bin, {"/given/config", "", "", ""}, env);
+    EXPECT_TRUE(l.ok) << l.err;
+}
+
+TEST(UserConfigFolder, FollowsTheBaseDirectoryRules)
+{
+    struct Case
+    {
+        const char* xdg;
+        const char* home;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"/x/conf", "/home/u", "/x/conf/plexord"},
+        {nullptr, "/home/u", "/home/u/.config/plexord"},
+        {"", "/home/u", "/home/u/.config/plexord"},
+        {"relative/conf", "/home/u", "/home/u/.config/plexord"},
+        {nullptr, "", ""},
+        {nullptr, nullptr, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(UserConfigFolder(c.xdg, c.home).string(), c.expected) << (c.xdg ? c.xdg : "(unset)");
 }
 
 TEST_F(LayoutTest, FailuresSayWhy)

@@ -158,8 +158,9 @@ TEST(ServerLayout, FoldersFollowTheConsoleRules)
     const std::vector<Case> cases = {
         {{"bin", "images"}, "bin", true, ".", ".", "plugins", ""},
         {{"bin", "data"}, "bin/", true, ".", "data", "bin/plugins", ""},
-        // The system-wide layout is tested first and keeps the given folders.
-        {{"bin", "share", "images"}, "bin", true, "", "=", "=", " ! Not supported!"},
+        // The installed tree is tested first, keeps the given folders and
+        // fills the others.
+        {{"bin", "share", "images"}, "bin", true, "home/plexord", "=", "=", ""},
         {{"bin"}, "bin", false, "", "=", "=", " ! Can't determine installation type"},
         {{"tools", "data"}, "tools", false, "", "=", "=", "CWD is not 'bin'"},
         {{}, "bin", false, "", "=", "=", "is not a directory"},
@@ -169,9 +170,11 @@ TEST(ServerLayout, FoldersFollowTheConsoleRules)
         TempDir root;
         for (const std::string& d : c.dirs)
             fs::create_directories(root.path / d);
-        Folders folders{"", "given", "given"};
+        LayoutFolders folders{"", "given", "given", ""};
+        LayoutEnvironment env;
+        env.userConfig = root.path / "home" / "plexord";
         std::ostringstream out, err;
-        EXPECT_EQ(DetermineInstallation(root.path / c.cwd, folders, out, err), c.ok);
+        EXPECT_EQ(DetermineInstallation(root.path / c.cwd, folders, out, err, env), c.ok);
         const auto normal = [](const std::string& p) {
             return p.empty() || p == "given" ? p : (fs::path(p) / "").lexically_normal().string();
         };
