@@ -131,8 +131,9 @@ TEST_F(LayoutTest, InstalledTreeTakesItsFoldersAndTheUsersConfiguration)
                              "\n - Plug-in directory: " + plugins + "\n - Locale directory: " + locale + "\n");
         // Created on first start, private to its user, only when it is the one used.
         EXPECT_EQ(fs::is_directory(xdg), c.config.empty());
-        if (c.config.empty())
+        if (c.config.empty()) {
             EXPECT_EQ(fs::status(xdg).permissions() & fs::perms::all, fs::perms::owner_all);
+        }
     }
 }
 
