@@ -246,22 +246,11 @@ TEST_F(DgtNet, StopCutsABatchWaitingOnASilentDevice)
 {
     const uint16_t net = add();
     const uint16_t silent = test::add_device(net, "Silent", "Q");
-    std::vector<mbcore::Result> results;
-    std::thread flush([&] {
-        Batch batch(net);
-        for (int i = 1; i <= 20; ++i)
-            batch.read(silent, std::to_string(i).c_str());
-        results = batch.run();
-    });
-    ASSERT_TRUE(sim_->wait_heard(1));
-    network_t *h = networkmgr_fetch_network(net, 1000);
-    const auto start = Clock::now();
-    network_stop(h);
-    EXPECT_LT(seconds_since(start), 1.5);
-    networkmgr_drop_network(h);
-    flush.join();
-    ASSERT_EQ(results.size(), 20u);
-    for (const auto &r : results)
+    const auto cut = mbcore::stop_during_batch(net, silent, 20, [&] { return sim_->wait_heard(1); });
+    ASSERT_TRUE(cut.waited);
+    EXPECT_LT(cut.stop_seconds, 1.5);
+    ASSERT_EQ(cut.results.size(), 20u);
+    for (const auto &r : cut.results)
         EXPECT_EQ(test::cls(r.result), NCERR_ABORTED);
     EXPECT_EQ(sim_->heard().size(), 1u);
 }

@@ -1,5 +1,8 @@
 #include "modbus_session.h"
 
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 namespace mbcore {
@@ -70,6 +73,25 @@ std::vector<Result> Batch::run()
 std::string failure(ncerr_t r)
 {
     return std::to_string(r.code & 0xff) + "/" + std::to_string(r.detail);
+}
+
+CutBatch stop_during_batch(uint16_t network, uint16_t device, int count, const std::function<bool()> &waiting)
+{
+    CutBatch cut;
+    std::thread flush([&] {
+        Batch batch(network);
+        for (int i = 1; i <= count; ++i)
+            batch.read(device, std::to_string(i).c_str());
+        cut.results = batch.run();
+    });
+    cut.waited = waiting();
+    network_t *h = networkmgr_fetch_network(network, 1000);
+    const auto start = std::chrono::steady_clock::now();
+    network_stop(h);
+    cut.stop_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    networkmgr_drop_network(h);
+    flush.join();
+    return cut;
 }
 
 } // namespace mbcore

@@ -48,6 +48,15 @@ private:
     ncerr_t flushed_{};
 };
 
+// A batch of reads of the items "1" to "count" of a device that does not
+// answer, and network_stop once `waiting` says the first is on the line.
+struct CutBatch {
+    bool waited = false;      // what `waiting` said
+    double stop_seconds = 0;  // how long network_stop took
+    std::vector<Result> results;
+};
+CutBatch stop_during_batch(uint16_t network, uint16_t device, int count, const std::function<bool()> &waiting);
+
 // "class/detail" of a result, e.g. "11/204" for a read-only failure, so
 // that a failure and its driver status compare in one expectation.
 std::string failure(ncerr_t r);
