@@ -10,7 +10,8 @@ packages=(
   libwxgtk3.2-dev wx3.2-i18n libxml2-dev libsodium-dev libftdi1-dev
   libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio socat
   xvfb xauth x11-utils imagemagick
-  desktop-file-utils appstream man-db groff-base systemd
+  desktop-file-utils appstream man-db groff-base systemd dpkg-dev
+  at-spi2-core libatk-adaptor python3-pyatspi dbus-daemon xdotool
 )
 
 missing=()
