@@ -11,7 +11,7 @@ packages=(
   libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio socat
   xvfb xauth x11-utils imagemagick
   desktop-file-utils appstream man-db groff-base systemd dpkg-dev
-  at-spi2-core libatk-adaptor python3-pyatspi dbus-daemon xdotool
+  libgtk-3-dev at-spi2-core libatk-adaptor python3-pyatspi dbus-daemon xdotool
 )
 
 missing=()
