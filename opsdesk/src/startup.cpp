@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
 #include <ostream>
 #include <string>
 
@@ -99,6 +102,13 @@ int LoadTranslations(const wxString& localeDir, wxLocale& locale, std::ostream& 
     }
     // Without the system's Swedish locale the catalogues still work, only
     // numbers and dates keep the system's format.
+    // GTK's own texts (stock buttons, message boxes, file dialogs) come from
+    // gettext, which takes LANGUAGE over the user's language, but only under a
+    // locale other than "C". Called before the core's threads exist.
+    const char* messages = std::setlocale(LC_MESSAGES, nullptr);
+    if (!messages || !std::strcmp(messages, "C") || !std::strcmp(messages, "POSIX"))
+        std::setlocale(LC_MESSAGES, "C.UTF-8");
+    setenv("LANGUAGE", "sv", 1);
     wxTranslations* translations = wxTranslations::Get();
     if (!translations) {
         translations = new wxTranslations;

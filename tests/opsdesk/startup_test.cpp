@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <wx/intl.h>
+#include <wx/stockitem.h>
 #include <wx/translation.h>
+
+#include <libintl.h>
 
 #include <filesystem>
 #include <sstream>
@@ -387,7 +390,15 @@ TEST(Translations, MissingCataloguesAreReportedThenFound)
     EXPECT_EQ(wxString::Format(_("Readings: %d (%d failed)\n"), 4, 1),
               wxString::FromUTF8("Läsningar: 4 (1 misslyckade)\n"));
     EXPECT_EQ(wxGetTranslation("Time-out"), wxString::FromUTF8("Tidsgränsen överskreds"));
+    // The toolkit's texts too: wx's stock labels, and GTK's (stock buttons,
+    // file dialogs), even where the system has no Swedish locale.
+    EXPECT_EQ(wxGetStockLabel(wxID_CANCEL), "&Avbryt");
+    EXPECT_EQ(wxGetStockLabel(wxID_REFRESH), "Uppdatera");
+    bind_textdomain_codeset("gtk30", "UTF-8"); // as GTK does
+    EXPECT_STREQ(dgettext("gtk30", "_Cancel"), "_Avbryt");
+    EXPECT_STREQ(dgettext("gtk30", "_Open"), "_Öppna");
     wxTranslations::Set(nullptr);
+    unsetenv("LANGUAGE");
 }
 
 TEST(SingleInstance, NameHoldsTheUserId)
