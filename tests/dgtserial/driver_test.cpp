@@ -121,7 +121,7 @@ TEST(DgtLine, WithoutPortAndStatusTexts)
     EXPECT_EQ(dgtserial_result(line.get(), 'A', 58, &v), DGTSERIAL_E_NOT_IN_REQUEST);
     const auto start = Clock::now();
     dgtserial_flush(line.get());
-    EXPECT_LT(seconds_since(start), 0.05); // no pauses without a port
+    EXPECT_LT(seconds_since(start), 0.2); // no pauses (0.35 s) without a port
     EXPECT_EQ(dgtserial_result(line.get(), 'A', 57, &v), DGTSERIAL_E_DISCONNECTED);
     EXPECT_EQ(dgtserial_result(line.get(), 'B', 57, nullptr), DGTSERIAL_E_DISCONNECTED);
     EXPECT_EQ(v, 42);
@@ -323,7 +323,7 @@ TEST_F(DgtSim, AbortCutsTheWaitAndLaterExchanges)
     EXPECT_EQ(dgtserial_is_connected(l), 0);
     const auto again = Clock::now();
     EXPECT_EQ(read('A', 57, v), DGTSERIAL_E_DISCONNECTED);
-    EXPECT_LT(seconds_since(again), 0.05);
+    EXPECT_LT(seconds_since(again), 0.09); // under the read pause
 }
 
 TEST_F(DgtSim, SilentAndLateAnswers)
