@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache gettext locales
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libwxgtk3.2-dev wx3.2-i18n libxml2-dev libsodium-dev libftdi1-dev
+  libwxgtk3.2-dev libgtk-3-dev wx3.2-i18n libxml2-dev libsodium-dev libftdi1-dev
   libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio socat
   xvfb xauth x11-utils imagemagick
   desktop-file-utils appstream man-db groff-base systemd dpkg-dev

@@ -1,5 +1,6 @@
 #include "main.h"
 
+#include "accessible.h"
 #include "images.h"
 #include "mainframe.h"
 #include "status-window.h"
@@ -83,6 +84,7 @@ bool Plexord::OnInit()
     wxSize size(m_geometry.width, m_geometry.height);
     if (size == wxDefaultSize)
         size = wxSize(420, 560);
+    StartNamingControls();
     auto* frame =
         new MainFrame(m_bridge, m_geometry, _("Plexor server"), wxPoint(m_geometry.left, m_geometry.top), size);
     if (m_geometry.maximized)
@@ -130,6 +132,7 @@ int Plexord::FilterEvent(wxEvent& event)
 
 int Plexord::OnExit()
 {
+    StopNamingControls();
     m_session.Shutdown(m_bridge, m_geometry);
     return wxApp::OnExit();
 }

@@ -1,5 +1,6 @@
 #include "status-window.h"
 
+#include "accessible.h"
 #include "backup-window.h"
 #include "clockdlg.h"
 #include "devicesetup.h"
@@ -138,6 +139,28 @@ wxString DeviceDetailsText(const wxString& hardware, int reads, int failedReads,
            wxString::Format(_("Writes: %d (%d failed)\n"), writes, failedWrites);
 }
 
+wxString LampStateText(LampState state)
+{
+    switch (state) {
+    case LAMP_HIDDEN:
+        return _("not shown");
+    case LAMP_UNLIT:
+        return _("off");
+    case LAMP_PENDING:
+        return _("yellow, waiting for the result");
+    case LAMP_SUCCEEDED:
+        return _("green, succeeded");
+    case LAMP_FAILED:
+        return _("red, failed");
+    }
+    return wxString();
+}
+
+wxString PanelDescription(const wxString& kind, LampState read, LampState write)
+{
+    return wxString::Format(_("%s; read: %s; write: %s"), kind, LampStateText(read), LampStateText(write));
+}
+
 // ---------------------------------------------------------------------------
 
 StatusPanel::StatusPanel(wxWindow* parent)
@@ -203,12 +226,15 @@ SeparatorPanel::SeparatorPanel(wxWindow* parent, const wxString& heading)
     , m_heading(heading)
     , m_font(DefaultFont().Bold())
 {
+    SetAccessibleRole(this, AccessibleRole::Heading);
+    SetAccessibleName(this, heading);
     UpdateMinSize();
 }
 
 void SeparatorPanel::SetHeading(const wxString& heading)
 {
     m_heading = heading;
+    SetAccessibleName(this, heading);
     UpdateMinSize();
     RefreshContent();
 }
@@ -244,12 +270,14 @@ IOPanel::IOPanel(wxWindow* parent, EventBridge& bridge)
     m_lampImages[LAMP_PENDING] = LoadImage("yellow-led.png");
     m_lampImages[LAMP_SUCCEEDED] = LoadImage("green-led.png");
     m_lampImages[LAMP_FAILED] = LoadImage("red-led.png");
+    SetAccessibleRole(this, AccessibleRole::Panel);
     Bind(wxEVT_TIMER, &IOPanel::OnTimer, this);
 }
 
 void IOPanel::SetPanelLabel(const wxString& label)
 {
     m_label = label;
+    SetAccessibleName(this, label);
     UpdateMinSize();
     RefreshContent();
 }
@@ -281,6 +309,32 @@ void IOPanel::ShowLamps()
 {
     Apply(m_readTimer, m_readLamp.Show());
     Apply(m_writeTimer, m_writeLamp.Show());
+}
+
+void IOPanel::SetKind(const wxString& kind)
+{
+    if (kind == m_kind)
+        return;
+    m_kind = kind;
+    Describe();
+}
+
+void IOPanel::Describe()
+{
+    SetAccessibleDescription(this, PanelDescription(m_kind, m_readLamp.GetState(), m_writeLamp.GetState()));
+}
+
+void IOPanel::DescribeLater()
+{
+    // Lamps may change with every one of thousands of events a second: the
+    // text is made once for all the changes of a pass of the event loop.
+    if (m_describePending)
+        return;
+    m_describePending = true;
+    CallAfter([this] {
+        m_describePending = false;
+        Describe();
+    });
 }
 
 void IOPanel::SubscribeIO()
@@ -348,6 +402,7 @@ void IOPanel::Apply(wxTimer& timer, const Lamp::Change& change)
     if (change.wasHidden)
         UpdateMinSize();
     RefreshContent();
+    DescribeLater();
 }
 
 void IOPanel::OnTimer(wxTimerEvent& event)
@@ -519,6 +574,9 @@ void NetworkPanel::ReadLabel()
 {
     if (network_t* network = networkmgr_fetch_network(m_id, kFetchWaitMs)) {
         SetPanelLabel(Utf8(network_get_name(network)));
+        const char* key = network_get_type(network);
+        const NetworkTypeRow* type = FindNetworkType(key);
+        SetKind(wxString::Format(_("Network, %s"), type ? wxGetTranslation(type->label) : Utf8(key)));
         networkmgr_drop_network(network);
     }
 }
@@ -621,6 +679,7 @@ void DevicePanel::ReadDevice()
         m_hardware.clear();
     }
     devicemgr_drop_device(device);
+    SetKind(m_hardware.empty() ? _("Device") : wxString::Format(_("Device, %s"), m_hardware));
     UpdateDetails();
 }
 
@@ -726,6 +785,7 @@ ClientPanel::ClientPanel(wxWindow* parent, EventBridge& bridge, unsigned long id
     , m_id(id)
 {
     SetPanelLabel(wxString::Format(_("Client %lu"), id));
+    SetKind(_("Client"));
     ShowLamps();
     m_bridge.onClientChanged.Subscribe(m_clientChanged);
     SubscribeIO();

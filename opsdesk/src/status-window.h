@@ -67,6 +67,12 @@ private:
 // The text a device panel shows below its label when clicked.
 wxString DeviceDetailsText(const wxString& hardware, int reads, int failedReads, int writes, int failedWrites);
 
+// A lamp's state in words, for assistive technologies.
+wxString LampStateText(LampState state);
+// What assistive technologies read of a panel besides its label: its kind
+// ("Network, MODBUS/TCP") and both lamps.
+wxString PanelDescription(const wxString& kind, LampState read, LampState write);
+
 // A double-buffered panel that draws itself through Draw.
 class StatusPanel : public wxPanel
 {
@@ -169,6 +175,8 @@ protected:
 
     // Both lamps go from hidden to unlit.
     void ShowLamps();
+    // The kind of object the panel shows, for its description.
+    void SetKind(const wxString& kind);
 
     // Shows a pop-up menu; the panel outlives it even when disposed meanwhile.
     void ShowPopup(wxMenu& menu);
@@ -188,6 +196,8 @@ private:
     void OnWriteRequest(wxNCEvent& event);
     void OnWriteResult(wxNCEvent& event);
     void Apply(wxTimer& timer, const Lamp::Change& change);
+    void Describe();
+    void DescribeLater();
     void OnTimer(wxTimerEvent& event);
     wxSize LampSize() const;
     int LabelLeft() const;
@@ -206,6 +216,8 @@ private:
     wxTimer m_readTimer;
     wxTimer m_writeTimer;
     wxBitmap m_lampImages[5]; // by LampState; [0] unused
+    wxString m_kind;
+    bool m_describePending = false;
 
     int m_popupDepth = 0;
     bool m_disposed = false;
