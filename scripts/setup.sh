@@ -10,7 +10,7 @@ packages=(
   libwxgtk3.2-dev libgtk-3-dev wx3.2-i18n libxml2-dev libsodium-dev libftdi1-dev
   libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio socat
   xvfb xauth x11-utils imagemagick
-  desktop-file-utils appstream man-db groff-base systemd dpkg-dev
+  desktop-file-utils appstream man-db groff-base systemd dpkg-dev file
   libgtk-3-dev at-spi2-core libatk-adaptor python3-pyatspi dbus-daemon xdotool
 )
 
