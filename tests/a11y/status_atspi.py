@@ -145,11 +145,12 @@ def main():
     import pyatspi
 
     root = tempfile.mkdtemp(prefix="opsdesk-a11y-")
-    console = start_console(args, root)
+    console = None
     try:
+        console = start_console(args, root)
         problems = check(pyatspi, console, root)
     finally:
-        if console.poll() is None:
+        if console and console.poll() is None:
             console.kill()
             console.wait()
         with open(os.path.join(root, "err.txt"), errors="replace") as f:
