@@ -153,8 +153,8 @@ def main():
         if console and console.poll() is None:
             console.kill()
             console.wait()
-        with open(os.path.join(root, "err.txt"), errors="replace") as f:
-            errors = f.read()
+        err = os.path.join(root, "err.txt")
+        errors = open(err, errors="replace").read() if os.path.exists(err) else ""
         shutil.rmtree(root, ignore_errors=True)
     for p in problems:
         print(" ! " + p, file=sys.stderr)
