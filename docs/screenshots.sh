@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
 build=${1:-${BUILD_DIR:-build}}
 case $build in /*) ;; *) build=$repo/$build ;; esac
-out=$here/images
+images=$here/images
 console=$build/bin/opsdesk
 timeout_s=${SHOT_TIMEOUT:-15}
 
@@ -130,7 +130,7 @@ click() {
 # The pointer leaves the window first: no tool tip in the picture.
 away() { xdotool mousemove 1279 799; sleep 0.4; }
 
-# Lets the window paint, then saves it as docs/images/$2.png.
+# Lets the window paint, then saves it as $2.png.
 shot() {
   away
   sleep 0.6
@@ -161,6 +161,10 @@ status_rows() {
          END { if (n && last - first > 6) print int((first + last) / 2) }'
 }
 
+# Pictures go to the scratch folder first (not "images" there, which would
+# make it look like an installation): a run that fails half-way leaves
+# docs/images as it was.
+out=$scratch/shots
 mkdir -p "$out"
 main=$(wait_window "Plexor-server")
 focus "$main"
@@ -425,4 +429,7 @@ shot "$users" users
 click_ok "$users"
 wait_gone "Användare"
 
-echo " - Pictures in $out"
+mkdir -p "$images"
+rm -f "$images"/*.png
+cp "$out"/*.png "$images"/
+echo " - Pictures in $images"
