@@ -6,7 +6,10 @@
 #   docs/screenshots.sh [BUILD_DIR]      (default: build; also $BUILD_DIR)
 #
 # Needs Xvfb, xdotool and ImageMagick (scripts/setup.sh installs them). Run it
-# again whenever a window changes. Set KEEP_SCRATCH=1 to keep the scratch folder.
+# again whenever a window changes. Menus are driven by their keys; inside
+# dialogs some clicks go to places of today's layouts: when a window is
+# rearranged, a step that then misses fails with the window it waited for.
+# Set KEEP_SCRATCH=1 to keep the scratch folder.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
