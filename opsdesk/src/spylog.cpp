@@ -1,6 +1,7 @@
 #include "spylog.h"
 
 #include <wx/log.h>
+#include <wx/translation.h>
 #include <wx/regex.h>
 
 #include <cerrno>
@@ -197,7 +198,8 @@ wxString SpyLog::GetCellText(size_t index, int column) const
     case COL_VALUE:
         return row.hasValue ? wxString(FormatSpyValue(row.value)) : wxString();
     case COL_STATUS:
-        return wxString::FromUTF8(m_statuses[row.status]);
+        // The core's texts in the console's language; a saved log keeps them as the core gave them.
+        return wxGetTranslation(wxString::FromUTF8(m_statuses[row.status]));
     default:
         return wxString();
     }

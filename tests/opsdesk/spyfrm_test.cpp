@@ -11,6 +11,7 @@
 #include <wx/choice.h>
 #include <wx/filedlg.h>
 #include <wx/textctrl.h>
+#include <wx/translation.h>
 #include <wx/weakref.h>
 
 #include <cerrno>
@@ -127,6 +128,17 @@ TEST_F(SpyFrmTest, FiltersDecideWhenARowArrives)
     EXPECT_EQ(Column(log, SpyLog::COL_CLIENT), (Texts{"7", "0", "0"}));
     EXPECT_EQ(Column(log, SpyLog::COL_VALUE), (Texts{"21.5", "", "3"}));
     EXPECT_EQ(Column(log, SpyLog::COL_STATUS), (Texts{"ok", timeoutText, timeoutText}));
+    {
+        // Failures read in the console's language, as everywhere else.
+        wxFileTranslationsLoader::AddCatalogLookupPathPrefix(OPSDESK_TEST_LOCALE_DIR);
+        auto* swedish = new wxTranslations;
+        swedish->SetLanguage("sv");
+        const bool loaded = swedish->AddCatalog("libplexord");
+        wxTranslations::Set(swedish);
+        EXPECT_TRUE(loaded);
+        EXPECT_EQ(Column(log, SpyLog::COL_STATUS)[1], wxString::FromUTF8("Tidsgränsen överskreds"));
+        wxTranslations::Set(nullptr);
+    }
 
     // Failed writes hidden: only the successful one is added; rows already
     // listed stay.
