@@ -269,9 +269,19 @@ void DeviceDlg::AddDevice()
                      wxOK | wxCENTRE, this);
         return;
     }
-    const int choice = wxGetSingleChoiceIndex(_("Select network"), _("Select network"), names, this, -1, -1, true,
-                                              wxCHOICE_WIDTH, wxCHOICE_HEIGHT, 0);
-    if (choice < 0)
+    wxSingleChoiceDialog picker(this, _("Select network"), _("Select network"), names);
+    // The list's best size for a row or two is below what GTK needs for its
+    // scroll bar, which then complains when the dialog is laid out.
+    for (wxWindow* child : picker.GetChildren())
+        if (auto* list = wxDynamicCast(child, wxListBox))
+            list->SetMinSize(wxSize(wxCHOICE_WIDTH, wxCHOICE_HEIGHT));
+    picker.Fit();
+    picker.CentreOnParent();
+    picker.SetSelection(0);
+    if (picker.ShowModal() != wxID_OK)
+        return;
+    const int choice = picker.GetSelection();
+    if (choice < 0 || choice >= static_cast<int>(ids.size()))
         return;
 
     device_t* device = device_new(ids[choice]);
