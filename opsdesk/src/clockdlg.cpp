@@ -1,5 +1,7 @@
 #include "clockdlg.h"
 
+#include "accessible.h"
+
 #include <plexord.h>
 #include <widgetkit/functions.h>
 #include <widgetkit/sizegroup.h>
@@ -152,6 +154,7 @@ ClockDialog::ClockDialog(wxWindow* parent)
     m_datePicker = new wxDatePickerCtrl(this, wxID_ANY, wxDateTime::Today(), wxDefaultPosition, wxDefaultSize,
                                         wxDP_DEFAULT | wxDP_ALLOWNONE | wxDP_SHOWCENTURY);
     auto* applyDate = new wxButton(this, wxID_APPLY);
+    applyDate->SetToolTip(_("Set this date on the device"));
     auto* dateRow = new wxBoxSizer(wxHORIZONTAL);
     dateRow->Add(dateLabel, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 5);
     dateRow->Add(m_datePicker, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, 5);
@@ -161,6 +164,10 @@ ClockDialog::ClockDialog(wxWindow* parent)
     auto* timeLabel = new wxStaticText(this, wxID_ANY, _("Time:"));
     m_timeField = new wxTextCtrl(this, wxID_ANY, wxDateTime::Now().FormatTime());
     auto* applyTime = new wxButton(this, wxID_APPLY);
+    applyTime->SetToolTip(_("Set this time on the device"));
+    // Both read "Apply": their tips tell them apart.
+    SetAccessibleName(applyDate, applyDate->GetToolTipText());
+    SetAccessibleName(applyTime, applyTime->GetToolTipText());
     auto* timeRow = new wxBoxSizer(wxHORIZONTAL);
     timeRow->Add(timeLabel, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 5);
     timeRow->Add(m_timeField, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, 5);

@@ -1,5 +1,6 @@
 #include "dataview.h"
 
+#include "accessible.h"
 #include "images.h"
 
 #include <widgetkit/stoc.h>
@@ -117,6 +118,8 @@ DataItemBar::DataItemBar(wxWindow* parent)
 
     auto* read = new wxButton(this, wxID_ANY, "R", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     read->SetToolTip(_("Refresh current value"));
+    // Its letter would be its name otherwise.
+    SetAccessibleName(read, read->GetToolTipText());
     sizer->Add(read, 0, wxALL | wxALIGN_CENTER_VERTICAL, 2);
 
     m_newValue = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, kFieldSize, wxTE_PROCESS_ENTER);

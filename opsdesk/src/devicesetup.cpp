@@ -75,6 +75,7 @@ DeviceSetupDlg::DeviceSetupDlg(wxWindow* parent, unsigned short deviceId)
     m_documentation = new wxTextCtrl(this, wxID_ANY, wxString(), wxDefaultPosition, wxSize(220, -1));
     documentation->Add(m_documentation, 1, wxALIGN_CENTER_VERTICAL);
     m_browse = new wxButton(this, wxID_ANY, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+    m_browse->SetToolTip(_("Browse for the documentation file"));
     documentation->Add(m_browse, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 4);
     grid->Add(documentation, 1, wxEXPAND);
 

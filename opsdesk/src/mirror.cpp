@@ -1,5 +1,6 @@
 #include "mirror.h"
 
+#include "accessible.h"
 #include "dataview.h"
 #include "devicedlg.h"
 #include "schedlogic.h"
@@ -57,6 +58,17 @@ private:
 int TaskIdAt(const wxListBox* list, int row)
 {
     return static_cast<int>(wxPtrToUInt(list->GetClientData(row)));
+}
+
+// A button that shows a setting is read by what it is for and what it shows:
+// its text alone ("Boiler.PV", ">") does not say which part of the
+// condition it is.
+void ShowSetting(wxButton* button, const wxString& text)
+{
+    button->SetLabel(text);
+    const wxString purpose = button->GetToolTipText();
+    const wxString shown = button->GetLabelText();
+    SetAccessibleName(button, shown.empty() ? purpose : purpose + ", " + shown);
 }
 
 unsigned short ChosenDevice(const wxChoice* choice)
@@ -335,6 +347,9 @@ void SchedulerDialog::BuildDetails()
     m_left = new wxButton(p, wxID_ANY, wxString(), wxDefaultPosition, setpointButtonSize);
     m_operator = new wxButton(p, wxID_ANY);
     m_right = new wxButton(p, wxID_ANY, wxString(), wxDefaultPosition, setpointButtonSize);
+    m_left->SetToolTip(_("Setpoint or value to compare"));
+    m_operator->SetToolTip(_("Comparison operator"));
+    m_right->SetToolTip(_("Setpoint or value to compare with"));
     auto* ifRow = new wxBoxSizer(wxHORIZONTAL);
     ifRow->Add(m_left, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
     ifRow->Add(m_operator, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
@@ -343,6 +358,7 @@ void SchedulerDialog::BuildDetails()
     condition->Add(ifRow, 0, wxEXPAND);
 
     m_thenTarget = new wxButton(p, wxID_ANY, wxString(), wxDefaultPosition, setpointButtonSize);
+    m_thenTarget->SetToolTip(_("Setpoint to set when the condition holds"));
     m_thenValue = AddCommittedText(p, &SchedulerDialog::CommitThenValue, numberSize);
     auto* thenRow = new wxBoxSizer(wxHORIZONTAL);
     thenRow->Add(word(_("Set:")), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
@@ -354,6 +370,9 @@ void SchedulerDialog::BuildDetails()
 
     m_doNothing = new wxCheckBox(p, wxID_ANY, _("Do nothing"));
     m_elseTarget = new wxButton(p, wxID_ANY, wxString(), wxDefaultPosition, setpointButtonSize);
+    m_elseTarget->SetToolTip(_("Setpoint to set otherwise"));
+    for (wxButton* button : {m_left, m_operator, m_right, m_thenTarget, m_elseTarget})
+        ShowSetting(button, wxString());
     m_elseValue = AddCommittedText(p, &SchedulerDialog::CommitElseValue, numberSize);
     auto* elseRow = new wxBoxSizer(wxHORIZONTAL);
     elseRow->Add(word(_("Set:")), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
@@ -397,6 +416,7 @@ void SchedulerDialog::BuildDetails()
     m_firstTime = AddCommittedText(p, &SchedulerDialog::CommitFirstTime, numberSize);
     m_repeat = AddCommittedText(p, &SchedulerDialog::CommitRepeat, numberSize);
     m_unit = new wxChoice(p, wxID_ANY);
+    m_unit->SetToolTip(_("Interval unit"));
     repetition.Add(_("First date:"), m_firstDate, 0);
     repetition.Add(_("First time:"), m_firstTime, 0);
     auto* repeatRow = new wxBoxSizer(wxHORIZONTAL);
@@ -500,15 +520,15 @@ void SchedulerDialog::ShowSelectedTask()
                 m_value->ChangeValue(FormatSetpointValue(scheduler_task_get_fixed_value(t)));
             } else if (type == SCHED_TASK_CONDITION) {
                 const sched_condition_t* k = scheduler_task_get_condition(t);
-                m_left->SetLabel(OperandLabel(k->left.is_fixed, k->left.device_id, k->left.item, k->left.flag,
-                                              k->left.value));
-                m_operator->SetLabel(OperatorLabel(k->op));
-                m_right->SetLabel(OperandLabel(k->right.is_fixed, k->right.device_id, k->right.item,
-                                               k->right.flag, k->right.value));
-                m_thenTarget->SetLabel(
-                    DeviceSetpointLabel(k->then_target.device_id, k->then_target.item, k->then_target.flag));
-                m_elseTarget->SetLabel(
-                    DeviceSetpointLabel(k->else_target.device_id, k->else_target.item, k->else_target.flag));
+                ShowSetting(m_left, OperandLabel(k->left.is_fixed, k->left.device_id, k->left.item, k->left.flag,
+                                                 k->left.value));
+                ShowSetting(m_operator, OperatorLabel(k->op));
+                ShowSetting(m_right, OperandLabel(k->right.is_fixed, k->right.device_id, k->right.item,
+                                                  k->right.flag, k->right.value));
+                ShowSetting(m_thenTarget,
+                            DeviceSetpointLabel(k->then_target.device_id, k->then_target.item, k->then_target.flag));
+                ShowSetting(m_elseTarget,
+                            DeviceSetpointLabel(k->else_target.device_id, k->else_target.item, k->else_target.flag));
                 m_thenValue->ChangeValue(FormatSetpointValue(k->then_value));
                 m_elseValue->ChangeValue(FormatSetpointValue(k->else_value));
                 doNothingElse = k->do_nothing_else != 0;
@@ -909,7 +929,7 @@ void SchedulerDialog::OnOperator(wxCommandEvent&)
             return;
         sched_condition_t* k = scheduler_task_get_condition(task.get());
         k->op = NextOperator(k->op);
-        m_operator->SetLabel(OperatorLabel(k->op));
+        ShowSetting(m_operator, OperatorLabel(k->op));
     }
     Relayout();
 }

@@ -680,6 +680,7 @@ DBComSetupDlg::DBComSetupDlg(wxWindow* parent, uint16_t networkId)
                                 wxDefaultValidator, "filename");
     auto* browse = new wxButton(this, wxID_ANY, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT,
                                 wxDefaultValidator, "browse");
+    browse->SetToolTip(_("Browse for the database file"));
     browse->Bind(wxEVT_BUTTON, &DBComSetupDlg::OnBrowse, this);
     AddRow(_("Filename:"), m_filename, browse);
     m_delay = AddSpin(_("Delay:"), "delay", 0, 60000, 0);

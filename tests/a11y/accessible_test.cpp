@@ -155,23 +155,29 @@ TEST_F(AccessibleTest, EveryDialogControlIsNamed)
         {"devices", [] { return new DeviceDlg(nullptr); }, {"Networks", "Devices"}},
         {"network types", [] { return new NetworkTypeSelectionDialog(nullptr); }, {"Select network type"}},
         {"device setup", [&] { return new DeviceSetupDlg(nullptr, boiler); },
-         {"Name", "Address", "Hardware", "Documentation", "Max cache age"}},
+         {"Name", "Address", "Hardware", "Documentation", "Browse for the documentation file", "Max cache age"}},
         {"users", [] { return new UserDlg(nullptr); }, {"Users"}},
         {"user", [&] { return new UserEditDlg(nullptr, user); }, {"Password 1/2", "Read access", "Write access"}},
-        {"scheduler", [] { return new SchedulerDialog(nullptr, wxID_ANY, "Scheduler"); }, {"Name", "First time"}},
+        // Opens on the demo's condition task; a button showing a setting says what it is for.
+        {"scheduler", [] { return new SchedulerDialog(nullptr, wxID_ANY, "Scheduler"); },
+         {"Name", "First time", "Setpoint or value to compare, Boiler: OUT", "Comparison operator, is less than",
+          "Setpoint or value to compare with, 50", "Setpoint to set when the condition holds, Boiler: OUT",
+          "Interval unit"}},
         {"setpoint",
          [&] { return new SetpOrValueDialog(nullptr, "S", SetpOrValueDialog::Source, false, boiler, "PV", 0); },
          {"Device", "Setpoint"}},
         {"date", [] { return new DateSelectionDialog(nullptr, wxDateTime::Today()); },
          {"Select date", "Month", "Year"}},
-        {"clock", [&] { auto* d = new ClockDialog(nullptr); d->SetDevice(boiler); return d; }, {"Date", "Time"}},
+        {"clock", [&] { auto* d = new ClockDialog(nullptr); d->SetDevice(boiler); return d; },
+         {"Date", "Time", "Set this date on the device", "Set this time on the device"}},
         {"backup", [&] { auto* d = new BackupDialog(nullptr, false); d->LoadTemplate(boiler); return d; }, {"Device"}},
         {"backup run", [] { return new RestoreWindow(nullptr, RestoreWindow::MODE_BACKUP, ""); }, {}},
         {"dataview", [] { return new DataView(nullptr, wxDefaultPosition, wxDefaultSize); },
-         {"Device", "Setpoint", "Current value", "New value"}},
+         {"Device", "Setpoint", "Current value", "Refresh current value", "New value"}},
         {"activity log", [&] { return new SpyFrm(nullptr, bridge); }, {"Device"}},
     };
     // Every network type's setup dialog, on a network of the type.
+    const std::map<wxString, std::vector<wxString>> networkNames = {{"db", {"Filename", "Browse for the database file"}}};
     for (const NetworkTypeRow& row : NetworkTypeTable()) {
         cases.push_back({row.key, [key = row.key]() -> wxDialog* {
                              network_t* network = plexord_create_network(key);
@@ -184,7 +190,7 @@ TEST_F(AccessibleTest, EveryDialogControlIsNamed)
                              networkmgr_drop_network(network);
                              return dialog;
                          },
-                         {}});
+                         networkNames.count(row.key) ? networkNames.at(row.key) : std::vector<wxString>{}});
     }
 
     for (const Case& c : cases) {
