@@ -1,5 +1,6 @@
 #include "backup-window.h"
 
+#include "coretext.h"
 #include "devicedlg.h"
 
 #include <wx/app.h>
@@ -22,11 +23,6 @@ constexpr int kWidth = 500;
 wxString Utf8(const std::string& text)
 {
     return wxString::FromUTF8(text.c_str());
-}
-
-wxString ResultText(ncerr_t result)
-{
-    return wxGetTranslation(wxString::FromUTF8(ncerr_get_string(result)));
 }
 
 wxString Value(double value)

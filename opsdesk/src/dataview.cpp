@@ -1,6 +1,7 @@
 #include "dataview.h"
 
 #include "accessible.h"
+#include "coretext.h"
 #include "images.h"
 
 #include <widgetkit/stoc.h>
@@ -197,7 +198,7 @@ void DataItemBar::Refresh(bool eraseBackground, const wxRect* rect)
 void DataItemBar::ShowFailure(const wxString& prefix, ncerr_t result)
 {
     m_value->ChangeValue(kFailedValue);
-    m_value->SetToolTip(prefix + wxString::FromUTF8(ncerr_get_string(result)));
+    m_value->SetToolTip(prefix + ResultText(result));
 }
 
 void DataItemBar::ReadValue()

@@ -1,6 +1,7 @@
 #include "mirror.h"
 
 #include "accessible.h"
+#include "coretext.h"
 #include "dataview.h"
 #include "devicedlg.h"
 #include "schedlogic.h"
@@ -999,7 +1000,7 @@ void SchedulerDialog::Finish()
     // The tasks stay in the core either way and are saved again at exit.
     if (!ncerr_is_ok(saved))
         wxMessageBox(wxString::Format(_("The scheduled tasks could not be saved:\n%s"),
-                                      wxString::FromUTF8(ncerr_get_string(saved))),
+                                      ResultText(saved)),
                      _("Scheduler"), wxOK | wxICON_ERROR, this);
     if (IsModal()) {
         EndModal(0);

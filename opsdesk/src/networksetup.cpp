@@ -316,7 +316,7 @@ bool NetworkSetupDlg::ApplySettings()
 
 void NetworkSetupDlg::ShowRefusal(const wxString& what, ncerr_t result)
 {
-    ShowNotification(what + "\n" + wxGetTranslation(FromCore(ncerr_get_string(result))), wxART_ERROR);
+    ShowNotification(what + "\n" + ResultText(result), wxART_ERROR);
 }
 
 void NetworkSetupDlg::OnOk(wxCommandEvent&)

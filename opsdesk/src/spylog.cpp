@@ -1,7 +1,8 @@
 #include "spylog.h"
 
+#include "coretext.h"
+
 #include <wx/log.h>
-#include <wx/translation.h>
 #include <wx/regex.h>
 
 #include <cerrno>
@@ -199,7 +200,7 @@ wxString SpyLog::GetCellText(size_t index, int column) const
         return row.hasValue ? wxString(FormatSpyValue(row.value)) : wxString();
     case COL_STATUS:
         // The core's texts in the console's language; a saved log keeps them as the core gave them.
-        return wxGetTranslation(wxString::FromUTF8(m_statuses[row.status]));
+        return TranslateCoreText(wxString::FromUTF8(m_statuses[row.status]));
     default:
         return wxString();
     }

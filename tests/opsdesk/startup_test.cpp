@@ -1,4 +1,5 @@
 // Installation layout, command line, translations and the saved geometry.
+#include "coretext.h"
 #include "startup.h"
 #include "support.h"
 
@@ -397,8 +398,26 @@ TEST(Translations, MissingCataloguesAreReportedThenFound)
     bind_textdomain_codeset("gtk30", "UTF-8"); // as GTK does
     EXPECT_STREQ(dgettext("gtk30", "_Cancel"), "_Avbryt");
     EXPECT_STREQ(dgettext("gtk30", "_Open"), "_Öppna");
+
+    // The core's composed result texts, part by part.
+    const struct {
+        const char *core, *shown;
+    } texts[] = {
+        {"Time-out", "Tidsgränsen överskreds"},
+        {"Time-out (code 102)", "Tidsgränsen överskreds (kod 102)"},
+        {"Unknown setpoint (db: Unknown setpoint, code 3)", "Okänt börvärde (db: Okänt börvärde, kod 3)"},
+        {"Driver error (modbus/tcp: no link, code 7)", "Drivrutinsfel (modbus/tcp: no link, kod 7)"},
+        {"File error (Filen finns inte)", "Filfel (Filen finns inte)"},
+        {"Error 4097 (code 2)", "Fel 4097 (kod 2)"},
+        {"Time-out (code x)", "Tidsgränsen överskreds (code x)"},
+        {"Not from the core (", "Not from the core ("},
+    };
+    for (const auto& t : texts)
+        EXPECT_EQ(TranslateCoreText(wxString::FromUTF8(t.core)), wxString::FromUTF8(t.shown)) << t.core;
+    EXPECT_EQ(ResultText(ncerr_t{NCERR_TIMEOUT, 102}), wxString::FromUTF8("Tidsgränsen överskreds (kod 102)"));
     wxTranslations::Set(nullptr);
     unsetenv("LANGUAGE");
+    EXPECT_EQ(TranslateCoreText("Time-out (code 102)"), "Time-out (code 102)");
 }
 
 TEST(SingleInstance, NameHoldsTheUserId)
