@@ -1,3 +1,5 @@
+#include "file_support.h"
+
 #include <widgetkit/inifile.h>
 
 #include <basekit.h>
@@ -18,58 +20,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir
+using wktest::AssertRecorder;
+using wktest::ReadBytes;
+using wktest::WriteBytes;
+
+struct TempDir : wktest::TempDir
 {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "wk-ini-XXXXXX").string();
-        m_path = mkdtemp(pattern.data());
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    wxString File(const char* name) const { return wxString::FromUTF8((m_path / name).string()); }
-    std::string Path(const char* name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-std::string ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream data;
-    data << in.rdbuf();
-    return data.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Records the toolkit's assertions instead of letting them stop the test.
-class AssertRecorder
-{
-public:
-    AssertRecorder()
-    {
-        s_conditions.clear();
-        m_previous = wxSetAssertHandler(&AssertRecorder::Record);
-    }
-    ~AssertRecorder() { wxSetAssertHandler(m_previous); }
-    const std::vector<wxString>& Conditions() const { return s_conditions; }
-
-private:
-    static void Record(const wxString&, int, const wxString&, const wxString& cond, const wxString&)
-    {
-        s_conditions.push_back(cond);
-    }
-    static inline std::vector<wxString> s_conditions;
-    wxAssertHandler_t m_previous;
+    TempDir() : wktest::TempDir("wk-ini") {}
 };
 
 class IniWithErrors : public wxIniFile

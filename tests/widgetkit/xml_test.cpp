@@ -1,3 +1,5 @@
+#include "file_support.h"
+
 #include <widgetkit/xml.h>
 
 #include <gtest/gtest.h>
@@ -19,65 +21,13 @@ namespace {
 namespace fs = std::filesystem;
 using widgetkit::wxXmlNode;
 
-class TempDir
+using wktest::AssertRecorder;
+using wktest::ReadBytes;
+using wktest::WriteBytes;
+
+struct TempDir : wktest::TempDir
 {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "wk-xml-XXXXXX").string();
-        m_path = mkdtemp(pattern.data());
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    std::string Path(const char* name) const { return (m_path / name).string(); }
-    wxString File(const char* name) const { return wxString::FromUTF8(Path(name)); }
-    size_t Count() const { return std::distance(fs::directory_iterator(m_path), fs::directory_iterator()); }
-
-private:
-    fs::path m_path;
-};
-
-std::string ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream data;
-    data << in.rdbuf();
-    return data.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-class AssertRecorder
-{
-public:
-    AssertRecorder()
-    {
-        s_conditions.clear();
-        m_previous = wxSetAssertHandler(&AssertRecorder::Record);
-    }
-    ~AssertRecorder() { wxSetAssertHandler(m_previous); }
-    wxString Take()
-    {
-        wxString all;
-        for (const auto& c : s_conditions)
-            all += (all.empty() ? "" : "|") + c;
-        s_conditions.clear();
-        return all;
-    }
-
-private:
-    static void Record(const wxString&, int, const wxString&, const wxString& cond, const wxString&)
-    {
-        s_conditions.push_back(cond);
-    }
-    static inline std::vector<wxString> s_conditions;
-    wxAssertHandler_t m_previous;
+    TempDir() : wktest::TempDir("wk-xml") {}
 };
 
 // Reads the file to its first element whose name is given.
