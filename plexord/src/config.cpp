@@ -211,6 +211,20 @@ public:
             problem(s, "doc", "cannot read documentation \"" + doc + "\"", false);
         d->cache_enforced = number(s, "cache", 0, 0, 1) != 0;
         d->max_age = number(s, "cache_age", 0, 0, 1000000000);
+        d->scan_interval_ms = number(s, "scan_interval", 0, 0, 86400000);
+        d->scan_keepalive = static_cast<unsigned>(number(s, "scan_keepalive", 0, 0, 1000000));
+        if (has(s, "scan")) {
+            d->scan_text = text(s, "scan");
+            std::vector<std::string> bad;
+            d->scan = parse_scan_list(d->scan_text, bad);
+            // The good entries are scanned; the text is saved as it was, so
+            // the operator can mend the others.
+            for (const std::string &why : bad)
+                problem(s, "scan", "device " + std::to_string(id) + ": " + why + "; it is not scanned", false);
+            if (!d->scan.empty() && d->scan_interval_ms == 0)
+                problem(s, "scan", "device " + std::to_string(id) + " has a scan list but no scan_interval; it is not scanned",
+                        false);
+        }
         c_.devices.add(d);
     }
 
@@ -538,6 +552,11 @@ ncerr_t save_config(Core &c)
             inifile_write_string(h, sec, "doc", d->doc_path);
         inifile_write_long(h, sec, "cache", d->cache_enforced ? 1 : 0);
         inifile_write_long(h, sec, "cache_age", static_cast<long>(d->max_age));
+        if (!d->scan_text.empty() || d->scan_interval_ms > 0) {
+            inifile_write_string(h, sec, "scan", d->scan_text.c_str());
+            inifile_write_long(h, sec, "scan_interval", d->scan_interval_ms);
+            inifile_write_long(h, sec, "scan_keepalive", static_cast<long>(d->scan_keepalive));
+        }
     }
     for (uint16_t id : c.users.ids()) {
         user_t *u = c.users.get(id);

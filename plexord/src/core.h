@@ -19,6 +19,7 @@
 
 #include "plexord.h"
 #include "plexord_plugin.h"
+#include "scan.h"
 #include "util.h"
 
 namespace plexord {
@@ -448,6 +449,11 @@ struct plexord_dev : device_t {
     std::map<std::string, plexord::CacheEntry> cache;
     doc_t *doc = nullptr;
     std::string hw_missing; // hardware named by the configuration but not installed
+    // The scan list, from the configuration; the text is saved as it was read.
+    std::string scan_text;
+    std::vector<plexord::ScanPoint> scan;
+    long scan_interval_ms = 0; // 0: not scanned
+    unsigned scan_keepalive = 0;
     bool in_manager = false;
     bool removed = false;
     std::atomic<bool> changed{false};
@@ -574,6 +580,7 @@ struct Core {
     DeviceManager devices;
     UserManager users;
     plexord_scheduler sched;
+    Scanner scanner;
     std::atomic<bool> local_challenge{false};
     std::atomic<int> clients{0};
     std::mutex listen_m; // the listen address and port, set from any thread
