@@ -126,6 +126,36 @@ public:
         c_.listen_port = port;
     }
 
+    void mqtt(const std::string &s)
+    {
+        mqtt::Settings &m = c_.mqtt;
+        m.host = trim(text(s, "host"));
+        m.port = static_cast<int>(number(s, "port", 1883, 1, 65535));
+        m.client_id = text(s, "client_id", "plexord");
+        m.user = text(s, "user");
+        m.tls = number(s, "tls", 0, 0, 1) != 0;
+        m.ca_file = text(s, "ca_file");
+        if (!m.ca_file.empty() && fs::path(m.ca_file).is_relative())
+            m.ca_file = (fs::path(c_.config_dir) / m.ca_file).string();
+        m.qos = static_cast<int>(number(s, "qos", 1, 0, 1));
+        m.queue_limit = number(s, "queue", 10000, 1, 10000000);
+        m.write_user = text(s, "write_user");
+        std::string prefix = text(s, "prefix", "plexord");
+        if (prefix.empty() || prefix.find_first_of("+#") != std::string::npos || prefix.back() == '/' ||
+            prefix.front() == '/') {
+            problem(s, "prefix", "topic prefix \"" + prefix + "\" is not usable (empty, '+', '#', or '/' at an end)");
+            m.host.clear(); // nothing is published under a prefix that is not meant
+        } else {
+            m.prefix = prefix;
+        }
+        std::string sealed = text(s, "password"), why;
+        if (!sealed.empty() && !secrets::unseal(c_.config_dir, sealed, m.password, why)) {
+            m.password.clear();
+            c_.mqtt_password_sealed = sealed; // saved as it was until it is set again
+            problem(s, "password", "\"password\" not restored (" + why + "): left empty, set it again");
+        }
+    }
+
     void network(const std::string &s, uint16_t id)
     {
         std::string type = text(s, "type");
@@ -464,6 +494,8 @@ ncerr_t load_config(Core &c)
                     l.plexord(s);
                 else if (low == "server")
                     l.server(s);
+                else if (low == "mqtt")
+                    l.mqtt(s);
                 else if (section_id(s, "network.", 65535, id))
                     l.network(s, static_cast<uint16_t>(id));
                 else if (low.empty()) {
@@ -506,6 +538,26 @@ ncerr_t save_config(Core &c)
         inifile_write_long(h, "server", "port", c.listen_port);
     }
 
+    if (!c.mqtt.host.empty() || !c.mqtt_password_sealed.empty()) {
+        const mqtt::Settings &m = c.mqtt;
+        std::string password = c.mqtt_password_sealed, why;
+        if (password.empty() && !m.password.empty() && !secrets::seal(c.config_dir, m.password, password, why)) {
+            log_line(" ! Cannot save the configuration to " + c.config_path +
+                     ": the broker's password cannot be encrypted (" + why + ")");
+            return fail(NCERR_IO);
+        }
+        inifile_write_string(h, "mqtt", "host", m.host.c_str());
+        inifile_write_long(h, "mqtt", "port", m.port);
+        inifile_write_string(h, "mqtt", "client_id", m.client_id.c_str());
+        inifile_write_string(h, "mqtt", "user", m.user.c_str());
+        inifile_write_string(h, "mqtt", "password", password.c_str());
+        inifile_write_long(h, "mqtt", "tls", m.tls ? 1 : 0);
+        inifile_write_string(h, "mqtt", "ca_file", m.ca_file.c_str());
+        inifile_write_string(h, "mqtt", "prefix", m.prefix.c_str());
+        inifile_write_long(h, "mqtt", "qos", m.qos);
+        inifile_write_long(h, "mqtt", "queue", m.queue_limit);
+        inifile_write_string(h, "mqtt", "write_user", m.write_user.c_str());
+    }
     for (uint16_t id : c.networks.ids()) {
         auto net = c.networks.get(id);
         if (!net)

@@ -19,6 +19,7 @@
 
 #include "plexord.h"
 #include "plexord_plugin.h"
+#include "mqtt.h"
 #include "scan.h"
 #include "util.h"
 
@@ -581,6 +582,10 @@ struct Core {
     UserManager users;
     plexord_scheduler sched;
     Scanner scanner;
+    mqtt::Settings mqtt;           // from the configuration
+    std::string mqtt_password_sealed; // as the file had it, when it could not be unsealed
+    std::unique_ptr<mqtt::Writer> mqtt_writer;
+    std::shared_ptr<mqtt::Publisher> publisher;
     std::atomic<bool> local_challenge{false};
     std::atomic<int> clients{0};
     std::mutex listen_m; // the listen address and port, set from any thread
@@ -603,6 +608,10 @@ void touch();                      // marks the configuration changed
 void post_simple(int type, uint16_t device, uint16_t network);
 void post_io(int type, uint16_t network, uint16_t device, uint32_t client, const std::string &item,
              const std::string &flag, double value, ncerr_t result);
+
+// The broker's publisher, when one is configured; stopped after the scan.
+void mqtt_start(Core &c);
+void mqtt_stop(Core &c);
 
 ncerr_t load_config(Core &c);
 ncerr_t save_config(Core &c);
