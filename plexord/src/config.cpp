@@ -149,7 +149,12 @@ public:
             m.prefix = prefix;
         }
         std::string sealed = text(s, "password"), why;
-        if (!sealed.empty() && !secrets::unseal(c_.config_dir, sealed, m.password, why)) {
+        if (!sealed.empty() && !secrets::is_sealed(sealed)) {
+            // Written there by an editor: used, and kept encrypted from the next save on.
+            m.password = sealed;
+            problem(s, "password", "the broker's password was not encrypted; it is encrypted now", false);
+            touch_after = true;
+        } else if (!sealed.empty() && !secrets::unseal(c_.config_dir, sealed, m.password, why)) {
             m.password.clear();
             c_.mqtt_password_sealed = sealed; // saved as it was until it is set again
             problem(s, "password", "\"password\" not restored (" + why + "): left empty, set it again");

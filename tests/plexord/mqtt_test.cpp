@@ -135,7 +135,8 @@ bool port_open(int port)
 // a certificate.
 class Broker {
 public:
-    Broker(const TempDir &dir, std::string tls = {}) : dir_(dir), tls_(std::move(tls)), port(free_port())
+    Broker(const TempDir &dir, std::string tls = {}, std::string extra = {})
+        : dir_(dir), tls_(std::move(tls)), extra_(std::move(extra)), port(free_port())
     {
         if (!tls_.empty())
             tls_port = free_port();
@@ -144,7 +145,8 @@ public:
     ~Broker() { stop(); }
     void start()
     {
-        std::string conf = "listener " + std::to_string(port) + " 127.0.0.1\nallow_anonymous true\n";
+        std::string conf = "listener " + std::to_string(port) + " 127.0.0.1\n" +
+                           (extra_.empty() ? std::string("allow_anonymous true\n") : extra_);
         if (!tls_.empty())
             conf += "listener " + std::to_string(tls_port) + " 127.0.0.1\n" + tls_;
         if (geteuid() == 0)
@@ -173,7 +175,7 @@ public:
 
 private:
     const TempDir &dir_;
-    std::string tls_;
+    std::string tls_, extra_;
     pid_t pid_ = -1;
 
 public:
@@ -404,5 +406,31 @@ TEST(Mqtt, TlsWithTheBrokersCaOnly)
         if (!c.connects) {
             EXPECT_TRUE(Recorder::get().wait_log("MQTT: no connection"));
         }
+    }
+}
+
+TEST(Mqtt, PasswordIsEncryptedInTheFileAndGivenToTheBroker)
+{
+    TempDir dir;
+    write_file(dir.file("sp.ini"), "[boiler]\nSP1=65\n");
+    ASSERT_EQ(system(("mosquitto_passwd -b -c '" + dir.file("passwd") + "' plexord 'pa ss' >/dev/null 2>&1").c_str()), 0);
+    Broker broker(dir, {}, "allow_anonymous false\npassword_file " + dir.file("passwd") + "\n");
+    struct Case {
+        const char *password; // null: as the save before left it
+        bool connects;
+    } cases[] = {{"pa ss", true}, {nullptr, true}, {"wrong", false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.password ? c.password : "saved");
+        if (c.password)
+            write_file(dir.file("plexord.ini"),
+                       plant_config(broker.port, std::string("user=plexord\npassword=") + c.password + "\n"));
+        {
+            Session session(dir.path());
+            EXPECT_TRUE(Recorder::get().wait_log(c.connects ? "MQTT: connected" : "MQTT: no connection"));
+            session.finish();
+        }
+        std::string saved = read_file(dir.file("plexord.ini"));
+        EXPECT_NE(saved.find("password=secretbox:"), std::string::npos) << saved;
+        EXPECT_EQ(saved.find("pa ss"), std::string::npos) << "the password is in clear";
     }
 }
