@@ -15,6 +15,7 @@ namespace {
 constexpr int kKeepAliveS = 10;
 constexpr int kRetryMs = 1000; // between connection attempts
 constexpr int kLoopMs = 100;   // how long a publication may wait in the queue when all is well
+constexpr size_t kSetsWaiting = 1000;
 
 class MosquittoLink : public Link {
 public:
@@ -117,6 +118,8 @@ void Publisher::start()
         return;
     stopping_ = false;
     th_ = std::thread([this] { run(); });
+    if (writer_)
+        wth_ = std::thread([this] { writes(); });
 }
 
 void Publisher::stop()
@@ -128,6 +131,8 @@ void Publisher::stop()
         stopping_ = true;
     }
     cv_.notify_all();
+    if (wth_.joinable())
+        wth_.join();
     th_.join();
 }
 
@@ -172,7 +177,40 @@ void Publisher::message(const std::string &topic, const std::string &payload)
     auto req = parse_set_topic(s_.prefix, topic);
     if (!req)
         return;
-    sets_.emplace_back(std::move(*req), payload);
+    {
+        std::lock_guard lk(m_);
+        if (sets_.size() >= kSetsWaiting) {
+            log_line(" ! MQTT: write to " + topic + " refused: " + std::to_string(kSetsWaiting) +
+                     " writes are waiting already");
+            return;
+        }
+        sets_.emplace_back(std::move(*req), payload);
+    }
+    cv_.notify_all();
+}
+
+// Writes wait for their network on a thread of their own, so that
+// publications and the broker connection go on meanwhile.
+void Publisher::writes()
+{
+    std::unique_lock lk(m_);
+    while (true) {
+        cv_.wait(lk, [&] { return stopping_ || !sets_.empty(); });
+        if (stopping_)
+            return;
+        auto [req, text] = std::move(sets_.front());
+        sets_.pop_front();
+        lk.unlock();
+        std::string topic = s_.prefix + "/" + req.network + "/" + req.device + "/" + req.setpoint;
+        auto value = parse_set_value(text);
+        std::string status = "refused: the payload is not a number";
+        bool written = value && writer_ && writer_->write(req, *value, status);
+        if (!value)
+            log_line(" ! MQTT: write to " + topic + " refused: \"" + text.substr(0, 40) + "\" is not a number");
+        enqueue({topic + "/set/result", payload(written ? value : std::nullopt, status, std::chrono::system_clock::now()),
+                 false});
+        lk.lock();
+    }
 }
 
 void Publisher::run()
@@ -195,21 +233,6 @@ void Publisher::run()
             linked = false;
             if (up_ || !outage_logged_)
                 lost("connection lost");
-        }
-        while (!sets_.empty()) {
-            auto [req, text] = std::move(sets_.front());
-            sets_.pop_front();
-            std::string topic = s_.prefix + "/" + req.network + "/" + req.device + "/" + req.setpoint + "/set/result";
-            auto value = parse_set_value(text);
-            std::string status = "refused: the payload is not a number";
-            bool written = value && writer_ && writer_->write(req, *value, status);
-            if (!value)
-                log_line(" ! MQTT: write to " + topic.substr(0, topic.size() - 7) + " refused: \"" +
-                         text.substr(0, 40) + "\" is not a number");
-            std::string result = payload(written ? value : std::nullopt, status, std::chrono::system_clock::now());
-            lk.lock();
-            queue_.push({topic, result, false});
-            lk.unlock();
         }
         lk.lock();
         if (up_ && linked) {

@@ -121,6 +121,7 @@ public:
 
 private:
     void run();
+    void writes();
     void connected() override;
     void lost(const std::string &why) override;
     void message(const std::string &topic, const std::string &payload) override;
@@ -138,8 +139,8 @@ private:
     bool stopping_ = false;
     bool up_ = false;          // publisher thread only
     bool outage_logged_ = false; // publisher thread only
-    std::deque<std::pair<SetRequest, std::string>> sets_; // publisher thread only
-    std::thread th_;
+    std::deque<std::pair<SetRequest, std::string>> sets_; // topic levels and payload
+    std::thread th_, wth_;
 };
 
 } // namespace plexord::mqtt
