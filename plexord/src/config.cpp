@@ -135,19 +135,18 @@ public:
         m.user = text(s, "user");
         m.tls = number(s, "tls", 0, 0, 1) != 0;
         m.ca_file = text(s, "ca_file");
-        if (!m.ca_file.empty() && fs::path(m.ca_file).is_relative())
-            m.ca_file = (fs::path(c_.config_dir) / m.ca_file).string();
         m.qos = static_cast<int>(number(s, "qos", 1, 0, 1));
         m.queue_limit = number(s, "queue", 10000, 1, 10000000);
         m.write_user = text(s, "write_user");
         std::string prefix = text(s, "prefix", "plexord");
         if (prefix.empty() || prefix.find_first_of("+#") != std::string::npos || prefix.back() == '/' ||
             prefix.front() == '/') {
-            problem(s, "prefix", "topic prefix \"" + prefix + "\" is not usable (empty, '+', '#', or '/' at an end)");
-            m.host.clear(); // nothing is published under a prefix that is not meant
-        } else {
-            m.prefix = prefix;
+            problem(s, "prefix", "topic prefix \"" + prefix + "\" is not usable (empty, '+', '#', or '/' at an end); " +
+                                     "nothing is published");
+            c_.mqtt_usable = false; // nothing goes out under a prefix that is not meant
         }
+        m.prefix = prefix;
+        c_.mqtt_section = true;
         std::string sealed = text(s, "password"), why;
         if (!sealed.empty() && !secrets::is_sealed(sealed)) {
             // Written there by an editor: used, and kept encrypted from the next save on.
@@ -543,7 +542,7 @@ ncerr_t save_config(Core &c)
         inifile_write_long(h, "server", "port", c.listen_port);
     }
 
-    if (!c.mqtt.host.empty() || !c.mqtt_password_sealed.empty()) {
+    if (c.mqtt_section) {
         const mqtt::Settings &m = c.mqtt;
         std::string password = c.mqtt_password_sealed, why;
         if (password.empty() && !m.password.empty() && !secrets::seal(c.config_dir, m.password, password, why)) {

@@ -583,6 +583,8 @@ struct Core {
     plexord_scheduler sched;
     Scanner scanner;
     mqtt::Settings mqtt;           // from the configuration
+    bool mqtt_section = false;     // the file has one: saved again even without a host
+    bool mqtt_usable = true;
     std::string mqtt_password_sealed; // as the file had it, when it could not be unsealed
     std::unique_ptr<mqtt::Writer> mqtt_writer;
     std::shared_ptr<mqtt::Publisher> publisher;

@@ -1,5 +1,7 @@
 // The broker's publisher inside the core: writes of set topics under a core
 // user's write access, and its place in the core's start and stop.
+#include <filesystem>
+
 #include "core.h"
 
 namespace plexord {
@@ -69,11 +71,14 @@ private:
 
 void mqtt_start(Core &c)
 {
-    if (c.publisher || c.mqtt.host.empty())
+    if (c.publisher || c.mqtt.host.empty() || !c.mqtt_usable)
         return;
+    mqtt::Settings s = c.mqtt;
+    if (!s.ca_file.empty() && std::filesystem::path(s.ca_file).is_relative())
+        s.ca_file = (std::filesystem::path(c.config_dir) / s.ca_file).string();
     if (!c.mqtt_writer)
         c.mqtt_writer = std::make_unique<CoreWriter>(c);
-    c.publisher = std::make_shared<mqtt::Publisher>(c.mqtt, c.mqtt.write_user.empty() ? nullptr : c.mqtt_writer.get());
+    c.publisher = std::make_shared<mqtt::Publisher>(s, c.mqtt.write_user.empty() ? nullptr : c.mqtt_writer.get());
     c.scanner.set_sink(c.publisher);
     c.publisher->start();
 }
