@@ -62,7 +62,9 @@ public:
             why = std::string("TLS: ") + mosquitto_strerror(tls_rc_);
             return false;
         }
-        int rc = mosquitto_connect(m_, s_.host.c_str(), s_.port, kKeepAliveS);
+        // Without waiting for the TCP connection: a broker host that drops
+        // packets must not hold the core's stop.
+        int rc = mosquitto_connect_async(m_, s_.host.c_str(), s_.port, kKeepAliveS);
         if (rc == MOSQ_ERR_ERRNO)
             why = std::strerror(errno);
         else if (rc != MOSQ_ERR_SUCCESS)
@@ -218,6 +220,7 @@ void Publisher::run()
     link_ = make_(s_, *this);
     auto next_try = std::chrono::steady_clock::now();
     bool linked = false; // a TCP connection exists (CONNACK may still be due)
+    auto answer_due = next_try;
     std::unique_lock lk(m_);
     while (!stopping_) {
         lk.unlock();
@@ -228,6 +231,11 @@ void Publisher::run()
             if (!linked)
                 lost(why);
             next_try = now + std::chrono::milliseconds(kRetryMs);
+            answer_due = now + std::chrono::seconds(kKeepAliveS);
+        }
+        if (linked && !up_ && now > answer_due) {
+            linked = false; // the next attempt starts afresh
+            lost("no answer");
         }
         if (linked && !link_->loop(kLoopMs)) {
             linked = false;
