@@ -102,7 +102,8 @@ int main(int argc, char **argv)
             << "[mqtt]\nhost=127.0.0.1\nport=" << port << "\nprefix=bench\nqos=1\nqueue=" << points * 2 << "\n";
         for (long d = 1; d <= devices; ++d) {
             sp << "[d" << d << "]\n";
-            cfg << "[device." << d << "]\nnetwork=1\nname=D" << d << "\naddress=d" << d << "\nscan_interval=2000\nscan=";
+            cfg << "[device." << d << "]\nnetwork=1\nname=D" << d << "\naddress=d" << d
+                << "\nscan_interval=2000\nscan=";
             for (int i = 0; i < 1000; ++i) {
                 sp << "V" << i << "=" << i << "\n";
                 cfg << (i ? ", V" : "V") << i;

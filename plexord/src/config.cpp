@@ -256,7 +256,8 @@ public:
             for (const std::string &why : bad)
                 problem(s, "scan", "device " + std::to_string(id) + ": " + why + "; it is not scanned", false);
             if (!d->scan.empty() && d->scan_interval_ms == 0)
-                problem(s, "scan", "device " + std::to_string(id) + " has a scan list but no scan_interval; it is not scanned",
+                problem(s, "scan",
+                        "device " + std::to_string(id) + " has a scan list but no scan_interval; it is not scanned",
                         false);
         }
         c_.devices.add(d);
@@ -384,13 +385,14 @@ void build_demo(Core &c)
     uint16_t nid = net->net->id();
 
     struct Dev {
-        const char *name, *description, *address, *hardware;
+        const char *name, *description, *address, *hardware, *scan;
     };
+    // Scanned, so that a broker added to the configuration shows the plant at once.
     const Dev devs[] = {
-        {"Boiler", "Boiler house", "boiler", "TC-200 Temperature controller"},
-        {"Greenhouse", "Greenhouse climate", "greenhouse", "TC-200 Temperature controller"},
-        {"Pump station", "Irrigation pumps", "pumps", "MC-16 Compact PLC"},
-        {"Main line", "Main line pressure", "pressure", "PX-40 Pressure transmitter"},
+        {"Boiler", "Boiler house", "boiler", "TC-200 Temperature controller", "SP1, PV, OUT"},
+        {"Greenhouse", "Greenhouse climate", "greenhouse", "TC-200 Temperature controller", "SP1, PV, MOUT"},
+        {"Pump station", "Irrigation pumps", "pumps", "MC-16 Compact PLC", "V2000, V3000"},
+        {"Main line", "Main line pressure", "pressure", "PX-40 Pressure transmitter", "PV:F / 0.01"},
     };
     std::vector<uint16_t> ids;
     for (const Dev &d : devs) {
@@ -401,6 +403,11 @@ void build_demo(Core &c)
         set_cstr(r->description, d.description, true);
         set_cstr(r->address, d.address, true);
         r->hardware = c.hardware.find(d.hardware);
+        std::vector<std::string> bad;
+        r->scan_text = d.scan;
+        r->scan = parse_scan_list(r->scan_text, bad);
+        r->scan_interval_ms = 2000;
+        r->scan_keepalive = 30;
         c.devices.add(r);
         ids.push_back(r->id);
     }

@@ -209,8 +209,8 @@ void Publisher::writes()
         bool written = value && writer_ && writer_->write(req, *value, status);
         if (!value)
             log_line(" ! MQTT: write to " + topic + " refused: \"" + text.substr(0, 40) + "\" is not a number");
-        enqueue({topic + "/set/result", payload(written ? value : std::nullopt, status, std::chrono::system_clock::now()),
-                 false});
+        auto now = std::chrono::system_clock::now();
+        enqueue({topic + "/set/result", payload(written ? value : std::nullopt, status, now), false});
         lk.lock();
     }
 }

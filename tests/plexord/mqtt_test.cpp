@@ -353,7 +353,8 @@ TEST(Mqtt, BrokerRestartLosesNothingWithinTheQueueBound)
         broker.stop();
         ASSERT_TRUE(Recorder::get().wait_log("MQTT: no connection"));
         // Changed while the broker is away, in one queue: one scan pass publishes all three.
-        ASSERT_TRUE(ok(write_float(1, "SP1", "", 1)) && ok(write_float(1, "PV", "", 2)) && ok(write_float(1, "OUT", "", 3)));
+        ASSERT_TRUE(ok(write_float(1, "SP1", "", 1)) && ok(write_float(1, "PV", "", 2)) &&
+                    ok(write_float(1, "OUT", "", 3)));
         ASSERT_TRUE(Recorder::get().wait([](const std::vector<Event> &ev) {
             for (const Event &e : ev)
                 if (e.type == NCEVENT_READ_RESULT && e.item == "OUT" && e.value == 3)
@@ -383,7 +384,8 @@ TEST(Mqtt, TlsWithTheBrokersCaOnly)
         return system(("cd '" + dir.path() + "' && { " + cmd + "; } >/dev/null 2>&1").c_str());
     };
     ASSERT_EQ(sh("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=TestCA -keyout ca.key -out ca.crt &&"
-                 "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=OtherCA -keyout other.key -out other.crt &&"
+                 "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=OtherCA -keyout other.key "
+                 "-out other.crt &&"
                  "openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key -out server.csr &&"
                  "printf 'subjectAltName=IP:127.0.0.1' > san.ext &&"
                  "openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -extfile san.ext "
@@ -413,7 +415,8 @@ TEST(Mqtt, PasswordIsEncryptedInTheFileAndGivenToTheBroker)
 {
     TempDir dir;
     write_file(dir.file("sp.ini"), "[boiler]\nSP1=65\n");
-    ASSERT_EQ(system(("mosquitto_passwd -b -c '" + dir.file("passwd") + "' plexord 'pa ss' >/dev/null 2>&1").c_str()), 0);
+    std::string make_passwd = "mosquitto_passwd -b -c '" + dir.file("passwd") + "' plexord 'pa ss' >/dev/null 2>&1";
+    ASSERT_EQ(system(make_passwd.c_str()), 0);
     Broker broker(dir, {}, "allow_anonymous false\npassword_file " + dir.file("passwd") + "\n");
     struct Case {
         const char *password; // null: as the save before left it

@@ -120,7 +120,8 @@ TEST(Scan, BatchesPerNetworkKeepsTheFileAndLogsASlowNetworkOnce)
     EXPECT_TRUE(Recorder::get().wait_log("plexord.ini:15: device 1: scan entry \"BAD/-1\""));
     EXPECT_TRUE(Recorder::get().wait_log("plexord.ini:34: device 4 has a scan list but no scan_interval"));
     // Three passes of the slow network, the fast one scanning meanwhile.
-    ASSERT_TRUE(Recorder::get().wait([](const std::vector<Event> &ev) { return count_results(ev, 2, "PV") >= 3; }, 10000));
+    ASSERT_TRUE(
+        Recorder::get().wait([](const std::vector<Event> &ev) { return count_results(ev, 2, "PV") >= 3; }, 10000));
 
     std::vector<Event> fast = scan_events(1);
     // A pass is one batch: all four requests of both devices before any result.
@@ -164,4 +165,22 @@ TEST(Scan, BatchesPerNetworkKeepsTheFileAndLogsASlowNetworkOnce)
     std::string saved = read_file(dir.file("plexord.ini"));
     EXPECT_NE(saved.find("scan=" + scan_a), std::string::npos) << saved;
     EXPECT_NE(saved.find("scan_keepalive=4"), std::string::npos) << saved;
+}
+
+TEST(Scan, DemoPlantIsScannedWithoutSetUp)
+{
+    TempDir dir;
+    Session session(dir.path(), PLEXORD_INIT_FAST_HASH);
+    // Setpoints no demo task touches: only the scan reads them.
+    for (const char *item : {"V3000", "PV"}) {
+        EXPECT_TRUE(Recorder::get().wait(
+            [&](const std::vector<Event> &ev) {
+                for (const Event &e : ev)
+                    if (e.type == NCEVENT_READ_RESULT && e.client == 0 && e.item == item && ok(e.result))
+                        return true;
+                return false;
+            },
+            6000))
+            << item;
+    }
 }
