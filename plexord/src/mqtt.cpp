@@ -219,8 +219,9 @@ void Publisher::run()
 {
     link_ = make_(s_, *this);
     auto next_try = std::chrono::steady_clock::now();
-    bool linked = false; // a TCP connection exists (CONNACK may still be due)
-    auto answer_due = next_try;
+    // A TCP connection exists; its CONNACK may still be due (the library
+    // gives up on a silent broker after the keep-alive).
+    bool linked = false;
     std::unique_lock lk(m_);
     while (!stopping_) {
         lk.unlock();
@@ -231,11 +232,6 @@ void Publisher::run()
             if (!linked)
                 lost(why);
             next_try = now + std::chrono::milliseconds(kRetryMs);
-            answer_due = now + std::chrono::seconds(kKeepAliveS);
-        }
-        if (linked && !up_ && now > answer_due) {
-            linked = false; // the next attempt starts afresh
-            lost("no answer");
         }
         if (linked && !link_->loop(kLoopMs)) {
             linked = false;
