@@ -62,9 +62,7 @@ public:
             why = std::string("TLS: ") + mosquitto_strerror(tls_rc_);
             return false;
         }
-        // Without waiting for the TCP connection: a broker host that drops
-        // packets must not hold the core's stop.
-        int rc = mosquitto_connect_async(m_, s_.host.c_str(), s_.port, kKeepAliveS);
+        int rc = mosquitto_connect(m_, s_.host.c_str(), s_.port, kKeepAliveS);
         if (rc == MOSQ_ERR_ERRNO)
             why = std::strerror(errno);
         else if (rc != MOSQ_ERR_SUCCESS)
