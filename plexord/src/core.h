@@ -588,6 +588,9 @@ struct Core {
     std::string mqtt_password_sealed; // as the file had it, when it could not be unsealed
     std::unique_ptr<mqtt::Writer> mqtt_writer;
     std::shared_ptr<mqtt::Publisher> publisher;
+    // The broker connection's client id while it is up, else 0: the scan
+    // reads and the set topics' writes are its I/O.
+    std::atomic<uint32_t> mqtt_client{0};
     std::atomic<bool> local_challenge{false};
     std::atomic<int> clients{0};
     std::mutex listen_m; // the listen address and port, set from any thread
@@ -610,6 +613,10 @@ void touch();                      // marks the configuration changed
 void post_simple(int type, uint16_t device, uint16_t network);
 void post_io(int type, uint16_t network, uint16_t device, uint32_t client, const std::string &item,
              const std::string &flag, double value, ncerr_t result);
+
+// Client ids are shared by remote clients and the broker connection.
+uint32_t new_client_id();
+void post_client(int type, uint32_t id, const std::string &text);
 
 // The broker's publisher, when one is configured; stopped after the scan.
 void mqtt_start(Core &c);

@@ -62,7 +62,10 @@ public:
             why = std::string("TLS: ") + mosquitto_strerror(tls_rc_);
             return false;
         }
-        int rc = mosquitto_connect(m_, s_.host.c_str(), s_.port, kKeepAliveS);
+        // Without waiting on TCP: a broker host that drops packets must not
+        // hold the core's stop. The loop finishes the connection; the
+        // library's keep-alive gives up on one that never answers.
+        int rc = mosquitto_connect_async(m_, s_.host.c_str(), s_.port, kKeepAliveS);
         if (rc == MOSQ_ERR_ERRNO)
             why = std::strerror(errno);
         else if (rc != MOSQ_ERR_SUCCESS)
@@ -154,6 +157,8 @@ void Publisher::enqueue(Message m)
 
 void Publisher::connected()
 {
+    if (!up_ && on_link_)
+        on_link_(true);
     up_ = true;
     outage_logged_ = false;
     log_line(" * MQTT: connected to " + s_.host + ":" + std::to_string(s_.port));
@@ -168,6 +173,8 @@ void Publisher::lost(const std::string &why)
         log_line(" ! MQTT: no connection to " + s_.host + ":" + std::to_string(s_.port) + " (" + why +
                  "); publications wait in the queue");
     outage_logged_ = true;
+    if (up_ && on_link_)
+        on_link_(false);
     up_ = false;
 }
 
@@ -264,6 +271,9 @@ void Publisher::run()
         link_->publish({status_topic(s_.prefix), "offline", true}, s_.qos);
         link_->disconnect();
     }
+    if (up_ && on_link_)
+        on_link_(false);
+    up_ = false;
     link_.reset();
 }
 

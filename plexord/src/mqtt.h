@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -115,6 +116,9 @@ public:
     using LinkMaker = std::unique_ptr<Link> (*)(const Settings &, Link::Events &);
     Publisher(Settings s, Writer *writer, LinkMaker make = mosquitto_link);
     ~Publisher() override;
+    // Told on the publisher's thread when the broker connection comes up
+    // (true) and when it goes (false), the stop included; set before start.
+    void on_link(std::function<void(bool)> f) { on_link_ = std::move(f); }
     void start();
     void stop();
     void publish(const ScanSample &s) override;
@@ -130,6 +134,7 @@ private:
     const Settings s_;
     Writer *writer_;
     LinkMaker make_;
+    std::function<void(bool)> on_link_;
     std::unique_ptr<Link> link_;
     std::mutex m_;
     std::condition_variable cv_;

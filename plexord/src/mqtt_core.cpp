@@ -53,7 +53,7 @@ public:
         size_t colon = r.setpoint.find(':');
         std::string item = r.setpoint.substr(0, colon);
         std::string flag = colon == std::string::npos ? std::string() : r.setpoint.substr(colon + 1);
-        ncerr_t res = io_write(device, item, flag, 0, value);
+        ncerr_t res = io_write(device, item, flag, c_.mqtt_client, value);
         if (!is_ok(res)) {
             status = ncerr_get_string(res);
             log_line(" ! MQTT: write of " + format_double(value) + " to " + where + " failed: " + status);
@@ -79,6 +79,18 @@ void mqtt_start(Core &c)
     if (!c.mqtt_writer)
         c.mqtt_writer = std::make_unique<CoreWriter>(c);
     c.publisher = std::make_shared<mqtt::Publisher>(s, c.mqtt.write_user.empty() ? nullptr : c.mqtt_writer.get());
+    // The connection shows in the console as a client while it is up.
+    std::string text = "MQTT broker " + s.host + ":" + std::to_string(s.port);
+    c.publisher->on_link([&c, text](bool up) {
+        if (up) {
+            uint32_t id = new_client_id();
+            c.mqtt_client = id;
+            post_client(NCEVENT_CLIENT_CONNECTED, id, text);
+            post_client(NCEVENT_CLIENT_CHANGED, id, text);
+        } else if (uint32_t id = c.mqtt_client.exchange(0)) {
+            post_client(NCEVENT_CLIENT_DISCONNECTED, id, text);
+        }
+    });
     c.scanner.set_sink(c.publisher);
     c.publisher->start();
 }

@@ -112,9 +112,10 @@ std::chrono::steady_clock::time_point Scanner::pass(Network &n)
     auto net = c->networks.get(n.id);
     std::string net_name = net ? net->name() : std::string();
     net.reset();
+    uint32_t client = c->mqtt_client;
     for (const Due &d : due)
         for (const ScanPoint &p : d.points)
-            post_io(NCEVENT_READ_REQUEST, n.id, d.device, 0, p.item, p.flag, 0.0, ok());
+            post_io(NCEVENT_READ_REQUEST, n.id, d.device, client, p.item, p.flag, 0.0, ok());
 
     // All due points of the network in one batch: the network answers them
     // in one go, and a slow one holds up only its own thread.
@@ -151,7 +152,7 @@ std::chrono::steady_clock::time_point Scanner::pass(Network &n)
                 r = results[i].result;
                 v = is_ok(r) ? results[i].fvalue : 0;
             }
-            post_io(NCEVENT_READ_RESULT, n.id, d.device, 0, p.item, p.flag, v, r);
+            post_io(NCEVENT_READ_RESULT, n.id, d.device, client, p.item, p.flag, v, r);
             if (k < st.states.size() && scan_publish(st.states[k], v, r, p.deadband, d.keepalive) && sink) {
                 ScanSample s;
                 s.network = n.id;

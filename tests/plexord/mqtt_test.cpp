@@ -261,7 +261,7 @@ size_t reads_of(const std::string &item)
 {
     size_t n = 0;
     for (const Event &e : Recorder::get().events())
-        n += e.type == NCEVENT_READ_RESULT && e.client == 0 && e.item == item;
+        n += e.type == NCEVENT_READ_RESULT && e.item == item;
     return n;
 }
 
@@ -271,7 +271,7 @@ bool wait_reads(const std::string &item, size_t n)
         [&](const std::vector<Event> &ev) {
             size_t k = 0;
             for (const Event &e : ev)
-                k += e.type == NCEVENT_READ_RESULT && e.client == 0 && e.item == item;
+                k += e.type == NCEVENT_READ_RESULT && e.item == item;
             return k >= n;
         },
         8000);
@@ -289,6 +289,16 @@ TEST(Mqtt, PublishesRetainedOnChangeAndTakesWritesUnderTheUsersAccess)
     Session session(dir.path());
 
     ASSERT_TRUE(sub.wait("plant/status", "online"));
+    // The broker link is a client of the core: its scan reads and writes are
+    // its own I/O, and it goes when the core stops.
+    uint32_t link = 0;
+    std::string link_text = "MQTT broker 127.0.0.1:" + std::to_string(broker.port);
+    ASSERT_TRUE(Recorder::get().wait([&](const std::vector<Event> &ev) {
+        for (const Event &e : ev)
+            if (e.type == NCEVENT_CLIENT_CHANGED && e.message == link_text)
+                link = e.client;
+        return link != 0;
+    }));
     ASSERT_TRUE(sub.wait("plant/Demo/Boiler/SP1", "\"value\":65,\"status\":\"OK\""));
     ASSERT_TRUE(wait_reads("SP1", reads_of("SP1") + 5));
     EXPECT_EQ(sub.on("plant/Demo/Boiler/SP1").size(), 1u) << "an unchanged value was published again";
@@ -302,8 +312,13 @@ TEST(Mqtt, PublishesRetainedOnChangeAndTakesWritesUnderTheUsersAccess)
     EXPECT_TRUE(sub.wait("plant/Demo/Boiler/SP1", "\"value\":70"));
     bool write_event = false;
     for (const Event &e : Recorder::get().events())
-        write_event |= e.type == NCEVENT_WRITE_RESULT && e.item == "SP1" && e.value == 70 && ok(e.result);
+        write_event |= e.type == NCEVENT_WRITE_RESULT && e.item == "SP1" && e.value == 70 && ok(e.result) &&
+                       e.client == link;
     EXPECT_TRUE(write_event);
+    size_t link_reads = 0;
+    for (const Event &e : Recorder::get().events())
+        link_reads += e.type == NCEVENT_READ_RESULT && e.client == link;
+    EXPECT_GT(link_reads, 5u);
 
     struct Refused {
         const char *topic, *payload, *log;
@@ -328,6 +343,10 @@ TEST(Mqtt, PublishesRetainedOnChangeAndTakesWritesUnderTheUsersAccess)
 
     session.finish();
     EXPECT_TRUE(sub.wait("plant/status", "offline"));
+    size_t gone = 0;
+    for (const Event &e : Recorder::get().events())
+        gone += e.type == NCEVENT_CLIENT_DISCONNECTED && e.client == link;
+    EXPECT_EQ(gone, 1u);
 }
 
 TEST(Mqtt, BrokerRestartLosesNothingWithinTheQueueBound)
@@ -436,4 +455,38 @@ TEST(Mqtt, PasswordIsEncryptedInTheFileAndGivenToTheBroker)
         EXPECT_NE(saved.find("password=secretbox:"), std::string::npos) << saved;
         EXPECT_EQ(saved.find("pa ss"), std::string::npos) << "the password is in clear";
     }
+}
+
+TEST(Mqtt, StopDoesNotWaitOnABrokerHostThatNeverAnswers)
+{
+    // A listener whose accept queue is full drops further SYNs, as a host
+    // behind a silent firewall does: a blocking connect would hang for minutes.
+    int lfd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(lfd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(lfd, 0), 0);
+    ASSERT_EQ(getsockname(lfd, reinterpret_cast<sockaddr *>(&a), &len), 0);
+    std::vector<int> fill;
+    for (int i = 0; i < 3; ++i) {
+        fill.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        connect(fill.back(), reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    usleep(200 * 1000);
+
+    TempDir dir;
+    write_file(dir.file("sp.ini"), "[boiler]\nSP1=65\nPV=63.5\nOUT=25\n[pumps]\nV1=180\n");
+    write_file(dir.file("plexord.ini"), plant_config(ntohs(a.sin_port), ""));
+    {
+        Session session(dir.path());
+        ASSERT_TRUE(wait_reads("SP1", 2)) << "the scan waits on the broker";
+        auto t0 = std::chrono::steady_clock::now();
+        session.finish();
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    }
+    for (int fd : fill)
+        close(fd);
+    close(lfd);
 }
