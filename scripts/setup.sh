@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libwxgtk3.2-dev libgtk-3-dev wx3.2-i18n libxml2-dev libsodium-dev libftdi1-dev
   libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio socat
+  libmosquitto-dev mosquitto mosquitto-clients openssl
   xvfb xauth x11-utils imagemagick
   desktop-file-utils appstream man-db groff-base systemd dpkg-dev file
   libgtk-3-dev at-spi2-core libatk-adaptor python3-pyatspi dbus-daemon xdotool

@@ -126,6 +126,40 @@ public:
         c_.listen_port = port;
     }
 
+    void mqtt(const std::string &s)
+    {
+        mqtt::Settings &m = c_.mqtt;
+        m.host = trim(text(s, "host"));
+        m.port = static_cast<int>(number(s, "port", 1883, 1, 65535));
+        m.client_id = text(s, "client_id", "plexord");
+        m.user = text(s, "user");
+        m.tls = number(s, "tls", 0, 0, 1) != 0;
+        m.ca_file = text(s, "ca_file");
+        m.qos = static_cast<int>(number(s, "qos", 1, 0, 1));
+        m.queue_limit = number(s, "queue", 10000, 1, 10000000);
+        m.write_user = text(s, "write_user");
+        std::string prefix = text(s, "prefix", "plexord");
+        if (prefix.empty() || prefix.find_first_of("+#") != std::string::npos || prefix.back() == '/' ||
+            prefix.front() == '/') {
+            problem(s, "prefix", "topic prefix \"" + prefix + "\" is not usable (empty, '+', '#', or '/' at an end); " +
+                                     "nothing is published");
+            c_.mqtt_usable = false; // nothing goes out under a prefix that is not meant
+        }
+        m.prefix = prefix;
+        c_.mqtt_section = true;
+        std::string sealed = text(s, "password"), why;
+        if (!sealed.empty() && !secrets::is_sealed(sealed)) {
+            // Written there by an editor: used, and kept encrypted from the next save on.
+            m.password = sealed;
+            problem(s, "password", "the broker's password was not encrypted; it is encrypted now", false);
+            touch_after = true;
+        } else if (!sealed.empty() && !secrets::unseal(c_.config_dir, sealed, m.password, why)) {
+            m.password.clear();
+            c_.mqtt_password_sealed = sealed; // saved as it was until it is set again
+            problem(s, "password", "\"password\" not restored (" + why + "): left empty, set it again");
+        }
+    }
+
     void network(const std::string &s, uint16_t id)
     {
         std::string type = text(s, "type");
@@ -211,6 +245,21 @@ public:
             problem(s, "doc", "cannot read documentation \"" + doc + "\"", false);
         d->cache_enforced = number(s, "cache", 0, 0, 1) != 0;
         d->max_age = number(s, "cache_age", 0, 0, 1000000000);
+        d->scan_interval_ms = number(s, "scan_interval", 0, 0, 86400000);
+        d->scan_keepalive = static_cast<unsigned>(number(s, "scan_keepalive", 0, 0, 1000000));
+        if (has(s, "scan")) {
+            d->scan_text = text(s, "scan");
+            std::vector<std::string> bad;
+            d->scan = parse_scan_list(d->scan_text, bad);
+            // The good entries are scanned; the text is saved as it was, so
+            // the operator can mend the others.
+            for (const std::string &why : bad)
+                problem(s, "scan", "device " + std::to_string(id) + ": " + why + "; it is not scanned", false);
+            if (!d->scan.empty() && d->scan_interval_ms == 0)
+                problem(s, "scan",
+                        "device " + std::to_string(id) + " has a scan list but no scan_interval; it is not scanned",
+                        false);
+        }
         c_.devices.add(d);
     }
 
@@ -336,13 +385,14 @@ void build_demo(Core &c)
     uint16_t nid = net->net->id();
 
     struct Dev {
-        const char *name, *description, *address, *hardware;
+        const char *name, *description, *address, *hardware, *scan;
     };
+    // Scanned, so that a broker added to the configuration shows the plant at once.
     const Dev devs[] = {
-        {"Boiler", "Boiler house", "boiler", "TC-200 Temperature controller"},
-        {"Greenhouse", "Greenhouse climate", "greenhouse", "TC-200 Temperature controller"},
-        {"Pump station", "Irrigation pumps", "pumps", "MC-16 Compact PLC"},
-        {"Main line", "Main line pressure", "pressure", "PX-40 Pressure transmitter"},
+        {"Boiler", "Boiler house", "boiler", "TC-200 Temperature controller", "SP1, PV, OUT"},
+        {"Greenhouse", "Greenhouse climate", "greenhouse", "TC-200 Temperature controller", "SP1, PV, MOUT"},
+        {"Pump station", "Irrigation pumps", "pumps", "MC-16 Compact PLC", "V2000, V3000"},
+        {"Main line", "Main line pressure", "pressure", "PX-40 Pressure transmitter", "PV:F / 0.01"},
     };
     std::vector<uint16_t> ids;
     for (const Dev &d : devs) {
@@ -353,6 +403,11 @@ void build_demo(Core &c)
         set_cstr(r->description, d.description, true);
         set_cstr(r->address, d.address, true);
         r->hardware = c.hardware.find(d.hardware);
+        std::vector<std::string> bad;
+        r->scan_text = d.scan;
+        r->scan = parse_scan_list(r->scan_text, bad);
+        r->scan_interval_ms = 2000;
+        r->scan_keepalive = 30;
         c.devices.add(r);
         ids.push_back(r->id);
     }
@@ -450,6 +505,8 @@ ncerr_t load_config(Core &c)
                     l.plexord(s);
                 else if (low == "server")
                     l.server(s);
+                else if (low == "mqtt")
+                    l.mqtt(s);
                 else if (section_id(s, "network.", 65535, id))
                     l.network(s, static_cast<uint16_t>(id));
                 else if (low.empty()) {
@@ -492,6 +549,26 @@ ncerr_t save_config(Core &c)
         inifile_write_long(h, "server", "port", c.listen_port);
     }
 
+    if (c.mqtt_section) {
+        const mqtt::Settings &m = c.mqtt;
+        std::string password = c.mqtt_password_sealed, why;
+        if (password.empty() && !m.password.empty() && !secrets::seal(c.config_dir, m.password, password, why)) {
+            log_line(" ! Cannot save the configuration to " + c.config_path +
+                     ": the broker's password cannot be encrypted (" + why + ")");
+            return fail(NCERR_IO);
+        }
+        inifile_write_string(h, "mqtt", "host", m.host.c_str());
+        inifile_write_long(h, "mqtt", "port", m.port);
+        inifile_write_string(h, "mqtt", "client_id", m.client_id.c_str());
+        inifile_write_string(h, "mqtt", "user", m.user.c_str());
+        inifile_write_string(h, "mqtt", "password", password.c_str());
+        inifile_write_long(h, "mqtt", "tls", m.tls ? 1 : 0);
+        inifile_write_string(h, "mqtt", "ca_file", m.ca_file.c_str());
+        inifile_write_string(h, "mqtt", "prefix", m.prefix.c_str());
+        inifile_write_long(h, "mqtt", "qos", m.qos);
+        inifile_write_long(h, "mqtt", "queue", m.queue_limit);
+        inifile_write_string(h, "mqtt", "write_user", m.write_user.c_str());
+    }
     for (uint16_t id : c.networks.ids()) {
         auto net = c.networks.get(id);
         if (!net)
@@ -538,6 +615,11 @@ ncerr_t save_config(Core &c)
             inifile_write_string(h, sec, "doc", d->doc_path);
         inifile_write_long(h, sec, "cache", d->cache_enforced ? 1 : 0);
         inifile_write_long(h, sec, "cache_age", static_cast<long>(d->max_age));
+        if (!d->scan_text.empty() || d->scan_interval_ms > 0) {
+            inifile_write_string(h, sec, "scan", d->scan_text.c_str());
+            inifile_write_long(h, sec, "scan_interval", d->scan_interval_ms);
+            inifile_write_long(h, sec, "scan_keepalive", static_cast<long>(d->scan_keepalive));
+        }
     }
     for (uint16_t id : c.users.ids()) {
         user_t *u = c.users.get(id);

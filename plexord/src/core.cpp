@@ -198,6 +198,8 @@ PLEXORD_API ncerr_t plexord_load_config(void)
         if (c->started) {
             c->networks.start_all();
             c->sched.start();
+            mqtt_start(*c);
+            c->scanner.start(c->networks.ids());
         }
         return r;
     } catch (...) {
@@ -219,6 +221,8 @@ PLEXORD_API ncerr_t plexord_start(void)
         c->started = true;
         c->networks.start_all();
         c->sched.start();
+        mqtt_start(*c);
+        c->scanner.start(c->networks.ids());
         server_start(*c);
         log_line(" * Server core started");
     } catch (...) {
@@ -254,6 +258,8 @@ PLEXORD_API ncerr_t plexord_stop(void)
             c->networks.signal_all();
             server_stop();
             c->sched.stop();
+            c->scanner.stop();
+            mqtt_stop(*c);
             c->networks.stop_all();
             c->started = false;
             log_line(" * Server core stopped");
@@ -275,6 +281,8 @@ PLEXORD_API void plexord_finalize(void)
         c->networks.signal_all();
         server_stop();
         c->sched.stop();
+        c->scanner.stop();
+        mqtt_stop(*c);
         c->networks.stop_all();
         c->events.stop();
         // Objects first, then the plug-in code their networks run on.

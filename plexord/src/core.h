@@ -19,6 +19,8 @@
 
 #include "plexord.h"
 #include "plexord_plugin.h"
+#include "mqtt.h"
+#include "scan.h"
 #include "util.h"
 
 namespace plexord {
@@ -448,6 +450,11 @@ struct plexord_dev : device_t {
     std::map<std::string, plexord::CacheEntry> cache;
     doc_t *doc = nullptr;
     std::string hw_missing; // hardware named by the configuration but not installed
+    // The scan list, from the configuration; the text is saved as it was read.
+    std::string scan_text;
+    std::vector<plexord::ScanPoint> scan;
+    long scan_interval_ms = 0; // 0: not scanned
+    unsigned scan_keepalive = 0;
     bool in_manager = false;
     bool removed = false;
     std::atomic<bool> changed{false};
@@ -574,6 +581,16 @@ struct Core {
     DeviceManager devices;
     UserManager users;
     plexord_scheduler sched;
+    Scanner scanner;
+    mqtt::Settings mqtt;           // from the configuration
+    bool mqtt_section = false;     // the file has one: saved again even without a host
+    bool mqtt_usable = true;
+    std::string mqtt_password_sealed; // as the file had it, when it could not be unsealed
+    std::unique_ptr<mqtt::Writer> mqtt_writer;
+    std::shared_ptr<mqtt::Publisher> publisher;
+    // The broker connection's client id while it is up, else 0: the scan
+    // reads and the set topics' writes are its I/O.
+    std::atomic<uint32_t> mqtt_client{0};
     std::atomic<bool> local_challenge{false};
     std::atomic<int> clients{0};
     std::mutex listen_m; // the listen address and port, set from any thread
@@ -596,6 +613,14 @@ void touch();                      // marks the configuration changed
 void post_simple(int type, uint16_t device, uint16_t network);
 void post_io(int type, uint16_t network, uint16_t device, uint32_t client, const std::string &item,
              const std::string &flag, double value, ncerr_t result);
+
+// Client ids are shared by remote clients and the broker connection.
+uint32_t new_client_id();
+void post_client(int type, uint32_t id, const std::string &text);
+
+// The broker's publisher, when one is configured; stopped after the scan.
+void mqtt_start(Core &c);
+void mqtt_stop(Core &c);
 
 ncerr_t load_config(Core &c);
 ncerr_t save_config(Core &c);

@@ -128,6 +128,11 @@ bool seal(const std::string &config_dir, const std::string &plain, std::string &
     return true;
 }
 
+bool is_sealed(const std::string &text)
+{
+    return text.compare(0, std::strlen(kPrefix), kPrefix) == 0;
+}
+
 bool unseal(const std::string &config_dir, const std::string &sealed_in, std::string &plain, std::string &why)
 {
     const std::string sealed = sealed_in; // plain may be the same string

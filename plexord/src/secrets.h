@@ -19,6 +19,9 @@ bool is_secret(const pxp_type_t *type, const std::string &key);
 // first need. False, with the reason, when the key cannot be made or read.
 bool seal(const std::string &config_dir, const std::string &plain, std::string &sealed, std::string &why);
 
+// True when the text has the form seal gives (it may still not decrypt).
+bool is_sealed(const std::string &text);
+
 // What seal was given; false, with the reason, when the value does not
 // decrypt (edited, cut, made under another key, or no key at all).
 bool unseal(const std::string &config_dir, const std::string &sealed, std::string &plain, std::string &why);

@@ -56,6 +56,13 @@ Server g_srv;
 std::mutex g_verify_m;
 std::atomic<uint32_t> g_next_client{1};
 
+} // namespace
+
+uint32_t new_client_id()
+{
+    return g_next_client++;
+}
+
 void post_client(int type, uint32_t id, const std::string &text)
 {
     Core *c = core();
@@ -69,6 +76,8 @@ void post_client(int type, uint32_t id, const std::string &text)
     if (ncevent_t *copy = ncevent_copy(&ev))
         c->events.post(copy);
 }
+
+namespace {
 
 // Waits up to ms unless the server stops; true when it stops.
 bool stop_wait(int ms)
@@ -496,7 +505,7 @@ void accept_main(int lfd)
             continue;
         }
         auto cl = std::make_unique<Client>();
-        cl->id = g_next_client++;
+        cl->id = new_client_id();
         cl->fd = fd;
         cl->peer = peer;
         c->clients++;
