@@ -160,6 +160,7 @@ struct Outstanding {
     unsigned char echo[4]; // what a write's answer repeats
     Clock::time_point deadline;
     bool overlapped; // other requests were on the line at the same time
+    bool passed;     // a later request was answered first
 };
 
 class WindowedPhase {
@@ -191,7 +192,10 @@ private:
 
     void send_more()
     {
-        const std::size_t limit = tcp_->window_fallback ? 1 : window_;
+        // While an earlier request is passed over, nothing more goes out:
+        // it is either late (answers out of order) or lost (dropped).
+        const bool suspect = std::any_of(out_.begin(), out_.end(), [](const Outstanding &p) { return p.passed; });
+        const std::size_t limit = tcp_->window_fallback || suspect ? 1 : window_;
         while (!todo_.empty() && out_.size() < limit) {
             modbus_query *q = todo_.front();
             todo_.pop_front();
@@ -206,7 +210,7 @@ private:
                 continue;
             }
             Outstanding o{q, modbus_tcp_next_transaction_id(tcp_), static_cast<uint8_t>(q->unit), tcp_->message[0],
-                          {}, {}, !out_.empty()};
+                          {}, {}, !out_.empty(), false};
             std::memcpy(o.echo, tcp_->message + 1, sizeof o.echo);
             if (const int rc = send_request(tcp_, o.transaction, o.unit, length, stats_)) {
                 q->status = rc;
@@ -274,7 +278,9 @@ private:
                 time_out();
             return;
         }
-        if (it != out_.begin())
+        for (auto p = out_.begin(); p != it; ++p)
+            p->passed = true;
+        if (it->passed)
             fall_back(MODBUS_WINDOW_OUT_OF_ORDER);
         const Outstanding o = *it;
         out_.erase(it);
