@@ -191,9 +191,12 @@ void flush_work(modbus_base_t *m, const std::vector<Work *> &given, const std::f
         if (!fillers.empty()) {
             for (Work &f : fillers)
                 work.push_back(&f);
-            // Queued in address order, a run and its fillers grow one query
-            // as far as the engine lets it.
-            std::stable_sort(work.begin(), work.end(), [](const Work *a, const Work *b) {
+            // Reads queued in address order, a run and its fillers grow one
+            // query as far as the engine lets it. Writes keep their order:
+            // the last value queued for a register is the one written.
+            const auto reads_begin = std::stable_partition(work.begin(), work.end(),
+                                                           [](const Work *w) { return w->req->op != PXP_READ; });
+            std::stable_sort(reads_begin, work.end(), [](const Work *a, const Work *b) {
                 return std::make_tuple(a->node.link, a->node.unit, a->item.kind, first_of(*a)) <
                        std::make_tuple(b->node.link, b->node.unit, b->item.kind, first_of(*b));
             });
