@@ -319,6 +319,17 @@ BUSLINK_API void modbus_query_optimize(modbus_base_t *m);
 /* Writes first, then reads, each list from its front. 0 when every query
  * succeeded, else the status of the last one that failed. stats may be null. */
 BUSLINK_API int modbus_query_flush(modbus_base_t *m, cl_stats_t *stats);
+/* modbus_query_flush with up to `window` requests outstanding at once on a
+ * MODBUS TCP connection: answers are matched by transaction identifier, each
+ * request has its own response time-out, and every query ends with the
+ * status and data modbus_query_flush gives it. Writes are all answered
+ * before the first read is sent. Other transports, and a window of 1 or
+ * less, flush as modbus_query_flush does. A device that answers out of
+ * order, leaves a request unanswered or closes the connection while several
+ * were outstanding makes the TCP object fall back to one request at a time
+ * (modbus_tcp_window_fallback); the requests it left unanswered are sent
+ * again so, and a closed connection gives BUSLINK_E_NO_CONNECTION. */
+BUSLINK_API int modbus_query_flush_window(modbus_base_t *m, cl_stats_t *stats, int window);
 
 /* Results look in the read list first, then in the write list; 109 when no
  * query covers the address, 205 before the flush. Bits: 1 set, 2 clear. */
@@ -399,6 +410,12 @@ BUSLINK_API void modbus_tcp_set_response_timeout(modbus_tcp_t *tcp, int millisec
 BUSLINK_API void modbus_tcp_abort(modbus_tcp_t *tcp);
 /* Undoes modbus_tcp_abort; call it from the object's own thread. */
 BUSLINK_API void modbus_tcp_clear_abort(modbus_tcp_t *tcp);
+/* Why modbus_query_flush_window went down to one request at a time on this
+ * object: 0 while it has not. Kept over reconnects until
+ * modbus_tcp_reset_window. */
+enum { MODBUS_WINDOW_OUT_OF_ORDER = 1, MODBUS_WINDOW_DROPPED = 2, MODBUS_WINDOW_CLOSED = 3 };
+BUSLINK_API int modbus_tcp_window_fallback(const modbus_tcp_t *tcp);
+BUSLINK_API void modbus_tcp_reset_window(modbus_tcp_t *tcp);
 /* Advances the 16-bit counter (wrapping) and returns the new value. */
 BUSLINK_API unsigned short modbus_tcp_next_transaction_id(modbus_tcp_t *tcp);
 /* Closes the socket and frees the queries and the object. */

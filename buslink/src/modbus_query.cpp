@@ -209,85 +209,26 @@ int transact(modbus *m, const modbus_query &q, std::size_t length, std::size_t &
 
 int run_write(modbus *m, const modbus_query &q, cl_stats_t *stats)
 {
-    unsigned char *msg = m->message;
-    std::size_t length = 5;
-    put_be16(msg + 1, q.first);
-    if (q.kind == MODBUS_COIL) {
-        if (q.quantity < 1 || q.quantity > max_write_coils)
-            return BUSLINK_E_QUANTITY;
-        if (q.quantity == 1) {
-            msg[0] = 5;
-            put_be16(msg + 3, (q.buffer[0] & 1) ? 0xFF00 : 0x0000);
-        } else {
-            const std::size_t bytes = (static_cast<std::size_t>(q.quantity) + 7) / 8;
-            msg[0] = 15;
-            put_be16(msg + 3, static_cast<unsigned>(q.quantity));
-            msg[5] = static_cast<unsigned char>(bytes);
-            std::memcpy(msg + 6, q.buffer.data(), bytes);
-            length = 6 + bytes;
-        }
-    } else if (q.kind == MODBUS_HOLDING_REGISTER) {
-        if (q.quantity < 1 || q.quantity > max_write_registers)
-            return BUSLINK_E_QUANTITY;
-        if (q.quantity == 1) {
-            msg[0] = 6;
-            put_be16(msg + 3, get_register(q, 0));
-        } else {
-            msg[0] = 16;
-            put_be16(msg + 3, static_cast<unsigned>(q.quantity));
-            msg[5] = static_cast<unsigned char>(2 * q.quantity);
-            for (int i = 0; i < q.quantity; ++i)
-                put_be16(msg + 6 + 2 * i, get_register(q, static_cast<std::size_t>(i)));
-            length = 6 + 2 * static_cast<std::size_t>(q.quantity);
-        }
-    } else {
-        return BUSLINK_E_READ_ONLY;
-    }
-
+    std::size_t length = 0;
+    if (const int rc = buslink::modbus::build_request(q, false, m->message, length))
+        return rc;
     // The response overwrites the request; keep what it must echo.
     unsigned char echo[4];
-    std::memcpy(echo, msg + 1, sizeof echo);
+    std::memcpy(echo, m->message + 1, sizeof echo);
     std::size_t n = 0;
     if (const int rc = transact(m, q, length, n, stats))
         return rc;
-    if (n < 5)
-        return BUSLINK_E_SHORT_RESPONSE;
-    if (std::memcmp(msg + 1, echo, sizeof echo) != 0)
-        return BUSLINK_E_UNEXPECTED_DATA;
-    return 0;
+    return buslink::modbus::check_write_response(m->message, n, echo);
 }
 
 int run_read(modbus *m, modbus_query &q, cl_stats_t *stats)
 {
-    unsigned char *msg = m->message;
-    msg[0] = static_cast<unsigned char>(q.kind);
-    put_be16(msg + 1, q.first);
-    put_be16(msg + 3, static_cast<unsigned>(q.quantity));
+    std::size_t length = 0;
+    buslink::modbus::build_request(q, true, m->message, length);
     std::size_t n = 0;
-    if (const int rc = transact(m, q, 5, n, stats))
+    if (const int rc = transact(m, q, length, n, stats))
         return rc;
-    if (n < 2)
-        return BUSLINK_E_SHORT_RESPONSE;
-    const std::size_t count = msg[1];
-    // Function code, byte count and every announced data byte must be there.
-    if (n < count + 2)
-        return BUSLINK_E_SHORT_RESPONSE;
-    const unsigned char *data = msg + 2;
-    if (is_bit_kind(q.kind)) {
-        // Fewer bytes than the bits asked for would leave items unanswered.
-        if (count < (static_cast<std::size_t>(q.quantity) + 7) / 8)
-            return BUSLINK_E_UNEXPECTED_DATA;
-        if (q.quantity == 1)
-            q.buffer[0] = data[0] & 1;
-        else
-            std::memcpy(q.buffer.data(), data, std::min(count, q.buffer.size()));
-    } else {
-        if (count != 2 * static_cast<std::size_t>(q.quantity))
-            return BUSLINK_E_UNEXPECTED_DATA;
-        for (int i = 0; i < q.quantity; ++i)
-            set_register(q, static_cast<std::size_t>(i), get_be16(data + 2 * i));
-    }
-    return 0;
+    return buslink::modbus::take_read_response(q, m->message, n);
 }
 
 void print_list(FILE *stream, const char *title, const QueryList &list)
@@ -330,6 +271,84 @@ long parse_digits(const char *begin, const char *end, int base)
 } // namespace
 
 namespace buslink::modbus {
+
+int build_request(const modbus_query &q, bool read, unsigned char *msg, std::size_t &length)
+{
+    length = 5;
+    put_be16(msg + 1, q.first);
+    if (read) {
+        msg[0] = static_cast<unsigned char>(q.kind);
+        put_be16(msg + 3, static_cast<unsigned>(q.quantity));
+        return 0;
+    }
+    if (q.kind == MODBUS_COIL) {
+        if (q.quantity < 1 || q.quantity > max_write_coils)
+            return BUSLINK_E_QUANTITY;
+        if (q.quantity == 1) {
+            msg[0] = 5;
+            put_be16(msg + 3, (q.buffer[0] & 1) ? 0xFF00 : 0x0000);
+        } else {
+            const std::size_t bytes = (static_cast<std::size_t>(q.quantity) + 7) / 8;
+            msg[0] = 15;
+            put_be16(msg + 3, static_cast<unsigned>(q.quantity));
+            msg[5] = static_cast<unsigned char>(bytes);
+            std::memcpy(msg + 6, q.buffer.data(), bytes);
+            length = 6 + bytes;
+        }
+    } else if (q.kind == MODBUS_HOLDING_REGISTER) {
+        if (q.quantity < 1 || q.quantity > max_write_registers)
+            return BUSLINK_E_QUANTITY;
+        if (q.quantity == 1) {
+            msg[0] = 6;
+            put_be16(msg + 3, get_register(q, 0));
+        } else {
+            msg[0] = 16;
+            put_be16(msg + 3, static_cast<unsigned>(q.quantity));
+            msg[5] = static_cast<unsigned char>(2 * q.quantity);
+            for (int i = 0; i < q.quantity; ++i)
+                put_be16(msg + 6 + 2 * i, get_register(q, static_cast<std::size_t>(i)));
+            length = 6 + 2 * static_cast<std::size_t>(q.quantity);
+        }
+    } else {
+        return BUSLINK_E_READ_ONLY;
+    }
+    return 0;
+}
+
+int check_write_response(const unsigned char *msg, std::size_t n, const unsigned char echo[4])
+{
+    if (n < 5)
+        return BUSLINK_E_SHORT_RESPONSE;
+    if (std::memcmp(msg + 1, echo, 4) != 0)
+        return BUSLINK_E_UNEXPECTED_DATA;
+    return 0;
+}
+
+int take_read_response(modbus_query &q, const unsigned char *msg, std::size_t n)
+{
+    if (n < 2)
+        return BUSLINK_E_SHORT_RESPONSE;
+    const std::size_t count = msg[1];
+    // Function code, byte count and every announced data byte must be there.
+    if (n < count + 2)
+        return BUSLINK_E_SHORT_RESPONSE;
+    const unsigned char *data = msg + 2;
+    if (is_bit_kind(q.kind)) {
+        // Fewer bytes than the bits asked for would leave items unanswered.
+        if (count < (static_cast<std::size_t>(q.quantity) + 7) / 8)
+            return BUSLINK_E_UNEXPECTED_DATA;
+        if (q.quantity == 1)
+            q.buffer[0] = data[0] & 1;
+        else
+            std::memcpy(q.buffer.data(), data, std::min(count, q.buffer.size()));
+    } else {
+        if (count != 2 * static_cast<std::size_t>(q.quantity))
+            return BUSLINK_E_UNEXPECTED_DATA;
+        for (int i = 0; i < q.quantity; ++i)
+            set_register(q, static_cast<std::size_t>(i), get_be16(data + 2 * i));
+    }
+    return 0;
+}
 
 void delete_queries(::modbus *m)
 {
@@ -472,6 +491,13 @@ BUSLINK_API int modbus_query_flush(modbus_base_t *m, cl_stats_t *stats)
             last_failure = q->status;
     }
     return last_failure;
+}
+
+BUSLINK_API int modbus_query_flush_window(modbus_base_t *m, cl_stats_t *stats, int window)
+{
+    if (m && m->transport == MODBUS_TRANSPORT_TCP && window > 1)
+        return buslink::modbus::tcp_flush_window(m, stats, window);
+    return modbus_query_flush(m, stats);
 }
 
 BUSLINK_API int modbus_result_coil(modbus_base_t *m, uint32_t link, uint32_t unit, unsigned short address)

@@ -71,6 +71,19 @@ inline void put_be16(unsigned char *p, unsigned value)
     p[1] = static_cast<unsigned char>(value);
 }
 
+// A query's request message (function code and data) into msg; 0, or the
+// status the query gets unsent (a quantity out of range, a read-only kind).
+int build_request(const modbus_query &q, bool read, unsigned char *msg, std::size_t &length);
+// Checks a write's response message of n bytes against the address and
+// quantity or value (the 4 bytes after the request's function code).
+int check_write_response(const unsigned char *msg, std::size_t n, const unsigned char echo[4]);
+// Checks a read's response message of n bytes and stores its data in q.
+int take_read_response(modbus_query &q, const unsigned char *msg, std::size_t n);
+
+// modbus_query_flush with up to `window` requests outstanding on the TCP
+// connection (modbus_tcp.cpp).
+int tcp_flush_window(::modbus *m, cl_stats_t *stats, int window);
+
 // Frees every query of a transport object; the transports' delete functions
 // call it before freeing themselves.
 void delete_queries(::modbus *m);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <deque>
 #include <new>
 
 namespace mb = buslink::modbus;
@@ -54,11 +56,11 @@ int skip_body(uxsocket_t *socket, std::size_t count, int timeout_ms, int &status
     return static_cast<int>(done);
 }
 
-// Reads one response frame; on 0 the message is in tcp->message. A frame
-// cut short (by the time-out or the peer) closes the connection: its rest
-// would otherwise be read as the start of the next answer.
-int read_response(modbus_tcp *tcp, uint16_t transaction, uint8_t unit, int timeout_ms, std::size_t &message_length,
-                  cl_stats_t *stats)
+// Reads one response frame into h and tcp->message; 0 when all of it came
+// (the caller checks it with mbap_check_response). A frame cut short (by
+// the time-out or the peer) closes the connection: its rest would otherwise
+// be read as the start of the next answer.
+int read_frame(modbus_tcp *tcp, int timeout_ms, mb::MbapHeader &h, cl_stats_t *stats)
 {
     auto cut = [tcp](int status) {
         uxsocket_close(&tcp->socket);
@@ -71,7 +73,7 @@ int read_response(modbus_tcp *tcp, uint16_t transaction, uint8_t unit, int timeo
     if (r != static_cast<int>(sizeof header))
         return cut(BUSLINK_E_SHORT_RESPONSE);
 
-    const mb::MbapHeader h = mb::mbap_parse_header(header);
+    h = mb::mbap_parse_header(header);
     const std::size_t announced = h.body_length();
     const std::size_t kept = std::min(announced, mb::message_capacity);
     std::size_t received = 0;
@@ -90,11 +92,37 @@ int read_response(modbus_tcp *tcp, uint16_t transaction, uint8_t unit, int timeo
         return cut(status);
     if (received < announced)
         return cut(BUSLINK_E_SHORT_RESPONSE);
+    return 0;
+}
 
-    const int rc = mb::mbap_check_response(h, tcp->message, received, transaction, unit);
+// Reads one response frame; on 0 the message is in tcp->message.
+int read_response(modbus_tcp *tcp, uint16_t transaction, uint8_t unit, int timeout_ms, std::size_t &message_length,
+                  cl_stats_t *stats)
+{
+    mb::MbapHeader h;
+    if (const int rc = read_frame(tcp, timeout_ms, h, stats))
+        return rc;
+    const int rc = mb::mbap_check_response(h, tcp->message, h.body_length(), transaction, unit);
     if (rc == 0)
-        message_length = announced;
+        message_length = h.body_length();
     return rc;
+}
+
+// Sends a request frame of the message in m->message; 0 or a status.
+int send_request(modbus_tcp *tcp, uint16_t transaction, uint8_t unit, std::size_t length, cl_stats_t *stats)
+{
+    const std::size_t size = mb::mbap_build_frame(transaction, unit, tcp->message, length, tcp->frame);
+    const int sent = uxsocket_send_all(&tcp->socket, tcp->frame, static_cast<int>(size), nullptr);
+    cl_stats_register_outgoing(stats, static_cast<unsigned>(size), tcp->frame);
+    if (sent == socket_closed || sent == socket_reset) {
+        uxsocket_close(&tcp->socket);
+        return BUSLINK_E_NO_CONNECTION;
+    }
+    if (sent == ECANCELED)
+        return BUSLINK_E_NO_CONNECTION;
+    if (sent != 0)
+        return BUSLINK_E_WRITE;
+    return 0;
 }
 
 int tcp_exchange(modbus *m, uint32_t /*link*/, uint32_t unit, std::size_t length, std::size_t &response_length,
@@ -106,17 +134,8 @@ int tcp_exchange(modbus *m, uint32_t /*link*/, uint32_t unit, std::size_t length
         return BUSLINK_E_INVALID_PARAMETER;
     const auto unit_id = static_cast<uint8_t>(unit);
     const uint16_t transaction = modbus_tcp_next_transaction_id(tcp);
-    const std::size_t size = mb::mbap_build_frame(transaction, unit_id, m->message, length, tcp->frame);
-    const int sent = uxsocket_send_all(&tcp->socket, tcp->frame, static_cast<int>(size), nullptr);
-    cl_stats_register_outgoing(stats, static_cast<unsigned>(size), tcp->frame);
-    if (sent == socket_closed || sent == socket_reset) {
-        uxsocket_close(&tcp->socket);
-        return BUSLINK_E_NO_CONNECTION;
-    }
-    if (sent == ECANCELED)
-        return BUSLINK_E_NO_CONNECTION;
-    if (sent != 0)
-        return BUSLINK_E_WRITE;
+    if (const int rc = send_request(tcp, transaction, unit_id, length, stats))
+        return rc;
 
     // Answers to earlier, timed-out requests are skipped, but only within
     // this request's time-out: a peer that keeps sending them cannot hold
@@ -132,7 +151,182 @@ int tcp_exchange(modbus *m, uint32_t /*link*/, uint32_t unit, std::size_t length
     }
 }
 
+// A request on the line under a window.
+struct Outstanding {
+    modbus_query *query;
+    uint16_t transaction;
+    uint8_t unit;
+    uint8_t function;
+    unsigned char echo[4]; // what a write's answer repeats
+    Clock::time_point deadline;
+    bool overlapped; // other requests were on the line at the same time
+    bool passed;     // a later request was answered first
+};
+
+class WindowedPhase {
+public:
+    WindowedPhase(modbus_tcp *tcp, bool read, cl_stats_t *stats, int window)
+        : tcp_(tcp), read_(read), stats_(stats), window_(static_cast<std::size_t>(window))
+    {
+    }
+
+    void run(const std::vector<std::unique_ptr<modbus_query>> &list)
+    {
+        for (const auto &q : list)
+            todo_.push_back(q.get());
+        while (!todo_.empty() || !out_.empty()) {
+            send_more();
+            if (!out_.empty())
+                receive_one();
+        }
+    }
+
+private:
+    bool aborted() const { return tcp_->wakeup.fired(); }
+
+    void fall_back(int why)
+    {
+        if (tcp_->window_fallback == 0 && !aborted())
+            tcp_->window_fallback = why;
+    }
+
+    void send_more()
+    {
+        // While an earlier request is passed over, nothing more goes out:
+        // it is either late (answers out of order) or lost (dropped).
+        const bool suspect = std::any_of(out_.begin(), out_.end(), [](const Outstanding &p) { return p.passed; });
+        const std::size_t limit = tcp_->window_fallback || suspect ? 1 : window_;
+        while (!todo_.empty() && out_.size() < limit) {
+            modbus_query *q = todo_.front();
+            todo_.pop_front();
+            std::size_t length = 0;
+            if (const int rc = mb::build_request(*q, read_, tcp_->message, length)) {
+                q->status = rc;
+                continue;
+            }
+            // The unit identifier is one byte; a larger unit would reach another one.
+            if (q->unit > 0xFF) {
+                q->status = BUSLINK_E_INVALID_PARAMETER;
+                continue;
+            }
+            Outstanding o{q, modbus_tcp_next_transaction_id(tcp_), static_cast<uint8_t>(q->unit), tcp_->message[0],
+                          {}, {}, !out_.empty(), false};
+            std::memcpy(o.echo, tcp_->message + 1, sizeof o.echo);
+            if (const int rc = send_request(tcp_, o.transaction, o.unit, length, stats_)) {
+                q->status = rc;
+                lose_outstanding(!out_.empty());
+                continue;
+            }
+            o.deadline = Clock::now() + std::chrono::milliseconds(std::max(tcp_->response_timeout_ms, 0));
+            for (Outstanding &p : out_)
+                p.overlapped = true;
+            out_.push_back(o);
+        }
+    }
+
+    // With the connection gone, nothing on the line will be answered.
+    void lose_outstanding(bool overlapped)
+    {
+        if (modbus_tcp_is_connected(tcp_))
+            return;
+        for (const Outstanding &p : out_) {
+            p.query->status = BUSLINK_E_NO_CONNECTION;
+            overlapped = overlapped || p.overlapped;
+        }
+        out_.clear();
+        if (overlapped)
+            fall_back(MODBUS_WINDOW_CLOSED);
+    }
+
+    // The oldest request's time ran out.
+    void time_out()
+    {
+        Outstanding o = out_.front();
+        out_.pop_front();
+        if (!o.overlapped || aborted()) {
+            o.query->status = BUSLINK_E_NO_RESPONSE;
+            return;
+        }
+        // Left unanswered among others: perhaps dropped for being one too
+        // many. It and every request still unanswered go again, one at a
+        // time; late answers to the first sending are skipped by their id.
+        fall_back(MODBUS_WINDOW_DROPPED);
+        for (auto it = out_.rbegin(); it != out_.rend(); ++it)
+            todo_.push_front(it->query);
+        todo_.push_front(o.query);
+        out_.clear();
+    }
+
+    void receive_one()
+    {
+        mb::MbapHeader h;
+        const int rc = read_frame(tcp_, remaining_ms(out_.front().deadline), h, stats_);
+        if (rc == BUSLINK_E_NO_RESPONSE)
+            return time_out();
+        if (rc != 0) {
+            const Outstanding o = out_.front();
+            out_.pop_front();
+            o.query->status = rc;
+            lose_outstanding(o.overlapped);
+            return;
+        }
+        auto it = std::find_if(out_.begin(), out_.end(),
+                               [&](const Outstanding &p) { return p.transaction == h.transaction; });
+        if (it == out_.end()) {
+            buslink_oprintf("Skipping frame with wrong transaction ID\n");
+            if (Clock::now() >= out_.front().deadline)
+                time_out();
+            return;
+        }
+        for (auto p = out_.begin(); p != it; ++p)
+            p->passed = true;
+        if (it->passed)
+            fall_back(MODBUS_WINDOW_OUT_OF_ORDER);
+        const Outstanding o = *it;
+        out_.erase(it);
+        o.query->status = take_answer(o, h);
+    }
+
+    int take_answer(const Outstanding &o, const mb::MbapHeader &h)
+    {
+        const std::size_t n = h.body_length();
+        if (const int rc = mb::mbap_check_response(h, tcp_->message, n, o.transaction, o.unit))
+            return rc;
+        if (tcp_->message[0] != o.function)
+            return BUSLINK_E_UNEXPECTED_RESPONSE;
+        if (read_)
+            return mb::take_read_response(*o.query, tcp_->message, n);
+        return mb::check_write_response(tcp_->message, n, o.echo);
+    }
+
+    modbus_tcp *tcp_;
+    bool read_;
+    cl_stats_t *stats_;
+    std::size_t window_;
+    std::deque<modbus_query *> todo_;
+    std::deque<Outstanding> out_; // in the order sent
+};
+
 } // namespace
+
+namespace buslink::modbus {
+
+int tcp_flush_window(::modbus *m, cl_stats_t *stats, int window)
+{
+    auto *tcp = static_cast<modbus_tcp *>(m);
+    // Every write is answered before a read goes out, so that reads see
+    // the values written, as in a flush one request at a time.
+    WindowedPhase(tcp, false, stats, window).run(m->writes);
+    WindowedPhase(tcp, true, stats, window).run(m->reads);
+    int last_failure = 0;
+    for (const auto *list : {&m->writes, &m->reads})
+        for (const auto &q : *list)
+            if (q->status != 0)
+                last_failure = q->status;
+    return last_failure;
+}
+
+} // namespace buslink::modbus
 
 modbus_tcp::modbus_tcp() : modbus(MODBUS_TRANSPORT_TCP, tcp_exchange)
 {
@@ -196,6 +390,17 @@ BUSLINK_API void modbus_tcp_set_response_timeout(modbus_tcp_t *tcp, int millisec
 {
     if (tcp)
         tcp->response_timeout_ms = milliseconds;
+}
+
+BUSLINK_API int modbus_tcp_window_fallback(const modbus_tcp_t *tcp)
+{
+    return tcp ? tcp->window_fallback : 0;
+}
+
+BUSLINK_API void modbus_tcp_reset_window(modbus_tcp_t *tcp)
+{
+    if (tcp)
+        tcp->window_fallback = 0;
 }
 
 BUSLINK_API unsigned short modbus_tcp_next_transaction_id(modbus_tcp_t *tcp)

@@ -87,4 +87,7 @@ struct modbus_tcp : modbus {
     unsigned char frame[buslink::modbus::mbap_header_size + buslink::modbus::message_capacity] = {};
     uint16_t transaction = 0;
     int response_timeout_ms = 800;
+    // Why windowed flushes went down to one request at a time (0: they
+    // have not); MODBUS_WINDOW_*.
+    int window_fallback = 0;
 };

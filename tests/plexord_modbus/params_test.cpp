@@ -90,6 +90,12 @@ TEST(ModbusParams, TypesAndTheirDefaults)
     EXPECT_EQ(integer(xbee, "pan_id"), 0x3332);
     EXPECT_EQ(integer(xbee, "channel"), 0x0C);
     EXPECT_EQ(integer(xbee, "own_address"), 0);
+
+    // Reading through gaps and requests in flight are off until asked for.
+    for (network_t *n : {rtu, tcp, xbee})
+        EXPECT_EQ(integer(n, "max_gap"), 0) << network_get_type(n);
+    EXPECT_EQ(integer(tcp, "window"), 1);
+    EXPECT_EQ(network_get_param_kind(rtu, "window"), 0);
 }
 
 TEST(ModbusParams, ValuesOutsideTheLineAndAddressRangesAreRefused)
@@ -113,6 +119,12 @@ TEST(ModbusParams, ValuesOutsideTheLineAndAddressRangesAreRefused)
     expect_refused(xbee, "channel", 0x0A, mbplug::ST_CHANNEL);
     expect_refused(xbee, "pan_id", 0x10000, mbplug::ST_PAN_ID);
     expect_refused(xbee, "stopbits", 1, mbplug::ST_STOPBITS);
+    for (network_t *n : {rtu, tcp, xbee}) {
+        expect_refused(n, "max_gap", -1, mbplug::ST_MAX_GAP);
+        expect_refused(n, "max_gap", 1001, mbplug::ST_MAX_GAP);
+    }
+    expect_refused(tcp, "window", 0, mbplug::ST_WINDOW);
+    expect_refused(tcp, "window", 33, mbplug::ST_WINDOW);
 
     ncerr_t r = network_set(rtu, "port", "", (char *)nullptr);
     EXPECT_EQ(r.detail, mbplug::ST_NO_PORT_NAME);
@@ -142,10 +154,10 @@ TEST(ModbusParams, SurviveASaveAndAReload)
                                    "stopbits", 2, "databits", 0, "timeout", 250, (char *)nullptr)));
         network_t *tcp = plexord_create_network("modbus/tcp");
         ASSERT_TRUE(ok(network_set(tcp, "name", "Gateway", "address", "localhost", "port", 1502, "timeout", 1500,
-                                   (char *)nullptr)));
+                                   "max_gap", 8, "window", 4, (char *)nullptr)));
         network_t *xbee = plexord_create_network("modbus/xbee");
         ASSERT_TRUE(ok(network_set(xbee, "name", "Radio", "port", "COM2", "baudrate", 38400, "pan_id", 0x1234,
-                                   "channel", 0x0F, "own_address", 7, (char *)nullptr)));
+                                   "channel", 0x0F, "own_address", 7, "max_gap", 1000, (char *)nullptr)));
         int i = 0;
         for (network_t *n : {rtu, tcp, xbee}) {
             networkmgr_add_network(n);
@@ -177,6 +189,8 @@ TEST(ModbusParams, SurviveASaveAndAReload)
     EXPECT_EQ(text(tcp, "address"), "localhost");
     EXPECT_EQ(integer(tcp, "port"), 1502);
     EXPECT_EQ(integer(tcp, "timeout"), 1500);
+    EXPECT_EQ(integer(tcp, "max_gap"), 8);
+    EXPECT_EQ(integer(tcp, "window"), 4);
     networkmgr_drop_network(tcp);
 
     network_t *xbee = networkmgr_fetch_network(ids[2], 1000);
@@ -186,6 +200,7 @@ TEST(ModbusParams, SurviveASaveAndAReload)
     EXPECT_EQ(integer(xbee, "pan_id"), 0x1234);
     EXPECT_EQ(integer(xbee, "channel"), 0x0F);
     EXPECT_EQ(integer(xbee, "own_address"), 7);
+    EXPECT_EQ(integer(xbee, "max_gap"), 1000);
     networkmgr_drop_network(xbee);
     EXPECT_EQ(plexord_config_is_dirty(), 0);
 }

@@ -75,6 +75,16 @@ int check_own_address(int value)
     return value >= 0 && value <= 0xFFFF ? 0 : ST_OWN_ADDRESS;
 }
 
+int check_max_gap(int value)
+{
+    return value >= 0 && value <= 1000 ? 0 : ST_MAX_GAP;
+}
+
+int check_window(int value)
+{
+    return value >= 1 && value <= 32 ? 0 : ST_WINDOW;
+}
+
 std::string SerialSettings::describe() const
 {
     static const char parities[] = "EON";
@@ -146,6 +156,37 @@ int SerialSettings::set_integer(const std::string &key, int value)
 
 Network::Network(const pxp_host_t *host, const char *type_key) : host_(host), key_(type_key) {}
 
+int Network::get_common(const std::string &key, int *value) const
+{
+    if (key != "max_gap")
+        return ST_UNKNOWN_PARAM;
+    *value = max_gap_;
+    return 0;
+}
+
+int Network::set_common(const std::string &key, int value)
+{
+    if (key != "max_gap")
+        return ST_UNKNOWN_PARAM;
+    const int st = check_max_gap(value);
+    if (st == 0)
+        max_gap_ = value;
+    return st;
+}
+
+void Network::report_fallback()
+{
+    const int why = window_fallback();
+    if (why == 0 || fallback_logged_)
+        return;
+    fallback_logged_ = true;
+    const char *what = why == MODBUS_WINDOW_OUT_OF_ORDER ? "answered out of order"
+                       : why == MODBUS_WINDOW_DROPPED    ? "left a request unanswered"
+                                                         : "closed the connection";
+    log(std::string(" ! ") + key_ + ": " + link_name() + " " + what + " with " + std::to_string(window()) +
+        " requests allowed at once; one request at a time from now on, until the network is restarted");
+}
+
 void Network::log(const std::string &line) const
 {
     if (host_ && host_->log)
@@ -187,6 +228,10 @@ int Network::start()
     aborted_ = false;
     clear_abort();
     configure();
+    // A device changed or mended since gets its chance again.
+    reset_window();
+    fallback_logged_ = false;
+    gaps_.clear();
     return 0;
 }
 
@@ -258,9 +303,16 @@ void Network::run_group(const std::vector<Work *> &group, bool short_addresses)
         return;
     }
     select_addressing(short_addresses);
-    flush_work(base(), group, aborted);
+    const Reach reach{max_gap_, &gaps_, window()};
+    const int fallback_before = window_fallback();
+    flush_work(base(), group, aborted, reach);
     if (cut_off())
         return;
+    report_fallback();
+    // A device that closed the connection for requests sent ahead gets them
+    // again one at a time, as they would have gone without a window.
+    if (fallback_before == 0 && window_fallback() == MODBUS_WINDOW_CLOSED)
+        fresh = false;
 
     std::vector<Work *> lost;
     for (Work *w : group)
@@ -279,7 +331,7 @@ void Network::run_group(const std::vector<Work *> &group, bool short_addresses)
         return;
     }
     select_addressing(short_addresses);
-    flush_work(base(), lost, aborted);
+    flush_work(base(), lost, aborted, reach);
     if (cut_off())
         return;
     for (const Work *w : lost)

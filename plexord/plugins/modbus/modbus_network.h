@@ -25,6 +25,8 @@ int check_timeout(int value);
 int check_pan_id(int value);
 int check_channel(int value);
 int check_own_address(int value);
+int check_max_gap(int value);
+int check_window(int value);
 
 // A serial line in the codes of the console, which are those of
 // cl_serial_open: parity 0 even, 1 odd, 2 none; stop bits 0 one, 2 two;
@@ -70,7 +72,17 @@ public:
     void abort();
 
 protected:
+    // The parameters every MODBUS type has ("max_gap"): 0, a refusal, or
+    // ST_UNKNOWN_PARAM for another key.
+    int get_common(const std::string &key, int *value) const;
+    int set_common(const std::string &key, int value);
+
     virtual modbus_base_t *base() = 0;
+    // Requests the link may have outstanding at once, and why it went down
+    // to one (0: it has not); the reason is forgotten at start.
+    virtual int window() const { return 1; }
+    virtual int window_fallback() const { return 0; }
+    virtual void reset_window() {}
     // Hands the parameters to the transport before it is used.
     virtual void configure() {}
     virtual int open_link() = 0;
@@ -100,12 +112,16 @@ private:
     bool cut_off();
     void run_group(const std::vector<Work *> &group, bool short_addresses);
     void log(const std::string &line) const;
+    void report_fallback();
 
     const pxp_host_t *host_;
     const char *key_;
     bool linked_ = false;
     bool failing_ = false;   // the last try to link failed, and was logged
     bool restoring_ = false; // the link was lost or never made since the start
+    bool fallback_logged_ = false;
+    int max_gap_ = 0;
+    GapMemory gaps_;
     std::atomic<bool> aborted_{false};
 };
 

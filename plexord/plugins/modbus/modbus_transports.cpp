@@ -34,6 +34,8 @@ public:
     int get_text(const std::string &key, const char **value) override { return serial_.get_text(key, value); }
     int get_integer(const std::string &key, int *value) override
     {
+        if (key == "max_gap")
+            return get_common(key, value);
         if (key != "timeout")
             return serial_.get_integer(key, value);
         *value = timeout_;
@@ -42,6 +44,8 @@ public:
     int set_text(const std::string &key, const char *value) override { return serial_.set_text(key, value); }
     int set_integer(const std::string &key, int value) override
     {
+        if (key == "max_gap")
+            return set_common(key, value);
         if (key != "timeout")
             return serial_.set_integer(key, value);
         return assign(timeout_, value, check_timeout(value));
@@ -97,8 +101,10 @@ public:
             *value = port_;
         else if (key == "timeout")
             *value = timeout_;
+        else if (key == "window")
+            *value = window_;
         else
-            return ST_UNKNOWN_PARAM;
+            return get_common(key, value);
         return 0;
     }
     int set_text(const std::string &key, const char *value) override
@@ -116,7 +122,9 @@ public:
             return assign(port_, value, check_tcp_port(value));
         if (key == "timeout")
             return assign(timeout_, value, check_timeout(value));
-        return ST_UNKNOWN_PARAM;
+        if (key == "window")
+            return assign(window_, value, check_window(value));
+        return set_common(key, value);
     }
 
 protected:
@@ -130,6 +138,9 @@ protected:
     void abort_transport() override { modbus_tcp_abort(tcp_); }
     void clear_abort() override { modbus_tcp_clear_abort(tcp_); }
     bool link_up() const override { return modbus_tcp_is_connected(tcp_) != 0; }
+    int window() const override { return window_; }
+    int window_fallback() const override { return modbus_tcp_window_fallback(tcp_); }
+    void reset_window() override { modbus_tcp_reset_window(tcp_); }
     // Gateways and many devices on TCP answer to unit 0 or 255 as well.
     int parse_node(const char *address, Node &out) const override
     {
@@ -142,6 +153,7 @@ private:
     std::string address_ = "127.0.0.1";
     int port_ = 502;
     int timeout_ = kDefaultTimeoutMs;
+    int window_ = 1; // one request at a time, as every device understands
 };
 
 class XbeeNetwork : public Network {
@@ -162,6 +174,8 @@ public:
             *value = channel_;
         else if (key == "own_address")
             *value = own_address_;
+        else if (key == "max_gap")
+            return get_common(key, value);
         else
             return serial_.get_integer(key, value);
         return 0;
@@ -175,6 +189,8 @@ public:
             return assign(channel_, value, check_channel(value));
         if (key == "own_address")
             return assign(own_address_, value, check_own_address(value));
+        if (key == "max_gap")
+            return set_common(key, value);
         return serial_.set_integer(key, value);
     }
 
@@ -333,18 +349,21 @@ pxp_type_t make_type(const char *key, const char *label, const pxp_param_t *para
 const pxp_param_t kRtuParams[] = {
     {"port", PXP_PARAM_TEXT},     {"baudrate", PXP_PARAM_INTEGER}, {"parity", PXP_PARAM_INTEGER},
     {"stopbits", PXP_PARAM_INTEGER}, {"databits", PXP_PARAM_INTEGER}, {"timeout", PXP_PARAM_INTEGER},
+    {"max_gap", PXP_PARAM_INTEGER},
 };
 
 const pxp_param_t kTcpParams[] = {
     {"address", PXP_PARAM_TEXT},
     {"port", PXP_PARAM_INTEGER},
     {"timeout", PXP_PARAM_INTEGER},
+    {"max_gap", PXP_PARAM_INTEGER},
+    {"window", PXP_PARAM_INTEGER},
 };
 
 const pxp_param_t kXbeeParams[] = {
     {"port", PXP_PARAM_TEXT},        {"baudrate", PXP_PARAM_INTEGER}, {"parity", PXP_PARAM_INTEGER},
     {"stopbits", PXP_PARAM_INTEGER}, {"databits", PXP_PARAM_INTEGER}, {"pan_id", PXP_PARAM_INTEGER},
-    {"channel", PXP_PARAM_INTEGER},  {"own_address", PXP_PARAM_INTEGER},
+    {"channel", PXP_PARAM_INTEGER},  {"own_address", PXP_PARAM_INTEGER}, {"max_gap", PXP_PARAM_INTEGER},
 };
 
 } // namespace

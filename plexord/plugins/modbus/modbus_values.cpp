@@ -37,6 +37,8 @@ const char *const kTexts[] = {
     "Request aborted",
     "Out of memory",
     "16-bit XBee addresses need a series 1 module; give the device the remote module's 64-bit address",
+    "Gap out of range (0 to 1000 registers or bits)",
+    "Window out of range (1 to 32 requests)",
 };
 static_assert(std::size(kTexts) == ST_END - ST_UNKNOWN_PARAM, "one text per status");
 

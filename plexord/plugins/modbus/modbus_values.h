@@ -32,6 +32,8 @@ enum Status : int {
     ST_ABORTED,
     ST_NO_MEMORY,
     ST_XBEE_SHORT_ON_SERIES2,
+    ST_MAX_GAP,
+    ST_WINDOW,
     ST_END
 };
 
