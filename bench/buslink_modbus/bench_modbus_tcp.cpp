@@ -7,6 +7,8 @@
 //      call per register.
 #include "buslink.h"
 
+#include "libmodbus_server.h"
+
 #include <modbus.h>
 
 #include <algorithm>
@@ -44,64 +46,6 @@ uint16_t expected(int address)
     std::fprintf(stderr, "bench_modbus_tcp: %s\n", what);
     std::exit(1);
 }
-
-// A libmodbus server that serves one connection after another.
-class Server {
-public:
-    Server()
-    {
-        map_ = modbus_mapping_new(0, 0, kRegisters, 0);
-        for (int a = 0; a < kRegisters; ++a)
-            map_->tab_registers[a] = expected(a);
-        ctx_ = modbus_new_tcp("127.0.0.1", 0);
-        listener_ = ctx_ && map_ ? modbus_tcp_listen(ctx_, 1) : -1;
-        if (listener_ < 0)
-            fail("cannot start the libmodbus server");
-        sockaddr_in a{};
-        socklen_t len = sizeof a;
-        getsockname(listener_, reinterpret_cast<sockaddr *>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-
-    ~Server()
-    {
-        stop_ = true;
-        shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        close(listener_);
-        modbus_free(ctx_);
-        modbus_mapping_free(map_);
-    }
-
-    int port() const { return port_; }
-
-private:
-    void serve()
-    {
-        uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
-        while (!stop_) {
-            const int s = modbus_tcp_accept(ctx_, &listener_);
-            if (s < 0)
-                return;
-            for (;;) {
-                const int rc = modbus_receive(ctx_, query);
-                if (rc > 0)
-                    modbus_reply(ctx_, query, rc, map_);
-                else if (rc < 0)
-                    break;
-            }
-            close(s);
-        }
-    }
-
-    modbus_t *ctx_ = nullptr;
-    modbus_mapping_t *map_ = nullptr;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 double seconds_since(Clock::time_point start)
 {
@@ -259,7 +203,7 @@ RoundFigures rounds(F &&round)
 
 int main()
 {
-    Server server;
+    LibmodbusServer server(kRegisters, expected);
     std::printf("MODBUS TCP on 127.0.0.1:%d, libmodbus %s server\n\n", server.port(), LIBMODBUS_VERSION_STRING);
 
     const double ours_tps = transactions_per_second<Ours>(server.port());

@@ -7,6 +7,8 @@
 #include "delay_relay.h"
 #include "modbus_network.h"
 
+#include "libmodbus_server.h"
+
 #include <modbus.h>
 
 #include <algorithm>
@@ -49,81 +51,6 @@ int address_of(int run, int i)
     std::fprintf(stderr, "bench_modbus_window: %s\n", what.c_str());
     std::exit(1);
 }
-
-// A libmodbus server that serves one connection after another and counts
-// the requests it answers.
-class Server {
-public:
-    Server()
-    {
-        map_ = modbus_mapping_new(0, 0, kRegisters, 0);
-        for (int a = 0; map_ && a < kRegisters; ++a)
-            map_->tab_registers[a] = expected(a);
-        ctx_ = modbus_new_tcp("127.0.0.1", 0);
-        listener_ = ctx_ && map_ ? modbus_tcp_listen(ctx_, 1) : -1;
-        if (listener_ < 0)
-            fail("cannot start the libmodbus server");
-        sockaddr_in a{};
-        socklen_t len = sizeof a;
-        getsockname(listener_, reinterpret_cast<sockaddr *>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-
-    ~Server()
-    {
-        stop_ = true;
-        shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        close(listener_);
-        modbus_free(ctx_);
-        modbus_mapping_free(map_);
-    }
-
-    int port() const { return port_; }
-    unsigned requests() const { return requests_; }
-    // The most registers one read asked for since the last call.
-    unsigned take_largest() { return largest_.exchange(0); }
-
-private:
-    void serve()
-    {
-        uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
-        while (!stop_) {
-            const int s = modbus_tcp_accept(ctx_, &listener_);
-            if (s < 0)
-                return;
-            // Answers to requests sent ahead go out at once, not after the
-            // ACK of the one before (Nagle's rule would add the peer's
-            // delayed-ACK time to each of them).
-            const int on = 1;
-            setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            for (;;) {
-                const int rc = modbus_receive(ctx_, query);
-                if (rc > 0) {
-                    ++requests_;
-                    // MBAP header, function, address, then the count of a read.
-                    const unsigned count = query[10] << 8 | query[11];
-                    if (rc >= 12 && query[7] == 3 && count > largest_)
-                        largest_ = count;
-                    modbus_reply(ctx_, query, rc, map_);
-                } else if (rc < 0) {
-                    break;
-                }
-            }
-            close(s);
-        }
-    }
-
-    modbus_t *ctx_ = nullptr;
-    modbus_mapping_t *map_ = nullptr;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<unsigned> requests_{0};
-    std::atomic<unsigned> largest_{0};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 void log_line(void *, const char *line)
 {
@@ -214,7 +141,7 @@ struct Figures {
 };
 
 template <typename Client>
-Figures measure(Server &server, Client &client)
+Figures measure(LibmodbusServer &server, Client &client)
 {
     Figures f;
     client.round(); // warm-up: the connection is made
@@ -243,7 +170,7 @@ void row(const char *name, const Figures &f)
 
 int main()
 {
-    Server server;
+    LibmodbusServer server(kRegisters, expected, true);
     bench::DelayRelay relay("127.0.0.1", server.port(), kDelay);
     if (!relay.listening())
         fail("the relay cannot listen");
