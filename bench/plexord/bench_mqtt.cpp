@@ -84,7 +84,10 @@ int main(int argc, char **argv)
     if (!mkdtemp(dir.data()))
         return 1;
     int port = free_port();
+    // No limit on what the broker queues for the subscriber: a slow
+    // subscriber must not lose messages of either publisher.
     std::ofstream(dir + "/broker.conf") << "listener " << port << " 127.0.0.1\nallow_anonymous true\n"
+                                        << "max_queued_messages 0\n"
                                         << (geteuid() == 0 ? "user root\n" : "");
     pid_t broker = fork();
     if (broker == 0) {
