@@ -153,6 +153,10 @@ std::chrono::steady_clock::time_point Scanner::pass(Network &n)
                 v = is_ok(r) ? results[i].fvalue : 0;
             }
             post_io(NCEVENT_READ_RESULT, n.id, d.device, client, p.item, p.flag, v, r);
+            // A read cut by a stop or restart says nothing of the device:
+            // consumers keep the last value rather than a retained "aborted".
+            if ((r.code & 0xff) == NCERR_ABORTED)
+                continue;
             if (k < st.states.size() && scan_publish(st.states[k], v, r, p.deadband, d.keepalive) && sink) {
                 ScanSample s;
                 s.network = n.id;

@@ -490,3 +490,29 @@ TEST(Mqtt, StopDoesNotWaitOnABrokerHostThatNeverAnswers)
         close(fd);
     close(lfd);
 }
+
+TEST(Mqtt, AStopCuttingAScanPublishesNoFailure)
+{
+    // Each pass takes 300 ms on a 100 ms interval: the stop always finds one in flight.
+    TempDir dir;
+    write_file(dir.file("sp.ini"), "[boiler]\nSP1=65\nPV=63.5\nOUT=25\n[pumps]\nV1=180\n");
+    Broker broker(dir);
+    std::string config = plant_config(broker.port, "");
+    config.replace(config.find("p.delay=0"), 9, "p.delay=300");
+    write_file(dir.file("plexord.ini"), config);
+    Subscriber sub(broker.port, "plant/#");
+    {
+        Session session(dir.path());
+        ASSERT_TRUE(sub.wait("plant/Demo/Boiler/OUT", "\"value\":25"));
+        ASSERT_TRUE(wait_reads("OUT", reads_of("OUT") + 1));
+        session.finish();
+    }
+    ASSERT_TRUE(sub.wait("plant/status", "offline"));
+    bool aborted_read = false;
+    for (const Event &e : Recorder::get().events())
+        aborted_read |= e.type == NCEVENT_READ_RESULT && (e.result.code & 0xff) == NCERR_ABORTED;
+    EXPECT_TRUE(aborted_read) << "no scan was in flight at the stop: the case proves nothing";
+    for (const char *item : {"SP1", "PV", "OUT"})
+        for (const auto &m : sub.on(std::string("plant/Demo/Boiler/") + item))
+            EXPECT_NE(m.payload.find("\"status\":\"OK\""), std::string::npos) << m.payload;
+}
