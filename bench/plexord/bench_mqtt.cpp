@@ -96,6 +96,18 @@ int main(int argc, char **argv)
         execl("/usr/sbin/mosquitto", "mosquitto", "-c", (dir + "/broker.conf").c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
+    // The broker and the scratch folder go on every way out, failures too.
+    struct Cleanup {
+        pid_t broker;
+        std::string dir;
+        ~Cleanup()
+        {
+            kill(broker, SIGTERM);
+            waitpid(broker, nullptr, 0);
+            std::error_code ec;
+            fs::remove_all(dir, ec);
+        }
+    } cleanup{broker, dir};
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     {
@@ -175,9 +187,5 @@ int main(int argc, char **argv)
     mosquitto_disconnect(sub);
     mosquitto_loop_stop(sub, true);
     mosquitto_destroy(sub);
-    kill(broker, SIGTERM);
-    waitpid(broker, nullptr, 0);
-    std::error_code ec;
-    fs::remove_all(dir, ec);
     return 0;
 }
