@@ -106,23 +106,12 @@ private:
 
 class Theirs {
 public:
-    explicit Theirs(int port)
-    {
-        ctx_ = modbus_new_tcp("127.0.0.1", port);
-        if (!ctx_ || modbus_connect(ctx_) != 0)
-            fail("libmodbus cannot connect");
-        modbus_set_slave(ctx_, 1);
-    }
-    ~Theirs()
-    {
-        modbus_close(ctx_);
-        modbus_free(ctx_);
-    }
+    explicit Theirs(int port) : client_(port) {}
 
     void read(int address, int count, uint16_t *values)
     {
         ++requests_;
-        if (modbus_read_registers(ctx_, address, count, values) != count)
+        if (modbus_read_registers(client_.get(), address, count, values) != count)
             fail("libmodbus read failed");
         for (int i = 0; i < count; ++i)
             if (values[i] != expected(address + i))
@@ -146,7 +135,7 @@ public:
     }
 
 private:
-    modbus_t *ctx_ = nullptr;
+    LibmodbusClient client_;
     unsigned requests_ = 0;
 };
 

@@ -104,24 +104,13 @@ private:
 
 class Theirs {
 public:
-    explicit Theirs(int port)
-    {
-        ctx_ = modbus_new_tcp("127.0.0.1", port);
-        if (!ctx_ || modbus_connect(ctx_) != 0)
-            fail("libmodbus cannot connect");
-        modbus_set_slave(ctx_, 1);
-    }
-    ~Theirs()
-    {
-        modbus_close(ctx_);
-        modbus_free(ctx_);
-    }
+    explicit Theirs(int port) : client_(port) {}
 
     void round()
     {
         uint16_t values[kRunLength];
         for (int r = 0; r < kRuns; ++r) {
-            if (modbus_read_registers(ctx_, address_of(r, 0), kRunLength, values) != kRunLength)
+            if (modbus_read_registers(client_.get(), address_of(r, 0), kRunLength, values) != kRunLength)
                 fail("libmodbus read failed");
             for (int i = 0; i < kRunLength; ++i)
                 if (values[i] != expected(address_of(r, i)))
@@ -130,7 +119,7 @@ public:
     }
 
 private:
-    modbus_t *ctx_ = nullptr;
+    LibmodbusClient client_;
 };
 
 struct Figures {

@@ -1,6 +1,6 @@
-// The reference peer of the MODBUS benchmarks: a libmodbus server on
-// 127.0.0.1 that serves one connection after another, its holding registers
-// set by a function of the address, counting what it answers.
+// The references of the MODBUS benchmarks: a libmodbus server on 127.0.0.1
+// that serves one connection after another, its holding registers set by a
+// function of the address, counting what it answers; and libmodbus's client.
 #ifndef BENCH_LIBMODBUS_SERVER_H
 #define BENCH_LIBMODBUS_SERVER_H
 
@@ -95,6 +95,32 @@ private:
     std::atomic<unsigned> largest_{0};
     std::atomic<bool> stop_{false};
     std::thread thread_;
+};
+
+// libmodbus's own client, connected to a port on 127.0.0.1, unit 1.
+class LibmodbusClient {
+public:
+    explicit LibmodbusClient(int port)
+    {
+        ctx_ = modbus_new_tcp("127.0.0.1", port);
+        if (!ctx_ || modbus_connect(ctx_) != 0) {
+            std::fprintf(stderr, "libmodbus cannot connect\n");
+            std::exit(1);
+        }
+        modbus_set_slave(ctx_, 1);
+    }
+    ~LibmodbusClient()
+    {
+        modbus_close(ctx_);
+        modbus_free(ctx_);
+    }
+    LibmodbusClient(const LibmodbusClient &) = delete;
+    LibmodbusClient &operator=(const LibmodbusClient &) = delete;
+
+    modbus_t *get() const { return ctx_; }
+
+private:
+    modbus_t *ctx_ = nullptr;
 };
 
 #endif

@@ -22,24 +22,12 @@
 #include <thread>
 
 #include "plexord.h"
+#include "../../tests/common/free_port.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-int free_port()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 std::atomic<long> g_count{0};
 std::atomic<size_t> g_size{0};
@@ -83,7 +71,7 @@ int main(int argc, char **argv)
     std::string dir = (fs::temp_directory_path() / "bench-mqtt-XXXXXX").string();
     if (!mkdtemp(dir.data()))
         return 1;
-    int port = free_port();
+    int port = free_loopback_port();
     // No limit on what the broker queues for the subscriber: a slow
     // subscriber must not lose messages of either publisher.
     std::ofstream(dir + "/broker.conf") << "listener " << port << " 127.0.0.1\nallow_anonymous true\n"

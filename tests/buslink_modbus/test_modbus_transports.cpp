@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include "../common/free_port.h"
 
 using mbtest::Answer;
 using mbtest::B;
@@ -36,19 +37,6 @@ int poll_register(modbus_base_t *m, unsigned short *value = nullptr)
     if (value)
         modbus_result_holding_register(m, 0, 1, 0, value);
     return rc;
-}
-
-int unused_port()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr *>(&a), len);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
 }
 
 } // namespace
@@ -202,7 +190,7 @@ TEST(modbus_tcp, ConnectAndTheTransactionCounter)
     EXPECT_EQ(modbus_tcp_next_transaction_id(tcp), 1);
 
     EXPECT_EQ(modbus_tcp_is_connected(tcp), 0);
-    EXPECT_EQ(modbus_tcp_connect(tcp, "127.0.0.1", unused_port(), 500), BUSLINK_E_NO_CONNECTION);
+    EXPECT_EQ(modbus_tcp_connect(tcp, "127.0.0.1", free_loopback_port(), 500), BUSLINK_E_NO_CONNECTION);
     EXPECT_EQ(poll_register(mbtest::base(tcp)), BUSLINK_E_NO_CONNECTION);
 
     mbtest::TcpSlave slave([](const Bytes &) { return Answer{}; });

@@ -16,6 +16,7 @@
 
 #include "mqtt.h"
 #include "support.h"
+#include "../common/free_port.h"
 
 using namespace test;
 namespace mq = plexord::mqtt;
@@ -106,19 +107,6 @@ TEST(MqttText, TopicsPayloadsAndSetMessages)
 
 namespace {
 
-int free_port()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 bool port_open(int port)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -136,10 +124,10 @@ bool port_open(int port)
 class Broker {
 public:
     Broker(const TempDir &dir, std::string tls = {}, std::string extra = {})
-        : dir_(dir), tls_(std::move(tls)), extra_(std::move(extra)), port(free_port())
+        : dir_(dir), tls_(std::move(tls)), extra_(std::move(extra)), port(free_loopback_port())
     {
         if (!tls_.empty())
-            tls_port = free_port();
+            tls_port = free_loopback_port();
         start();
     }
     ~Broker() { stop(); }
