@@ -118,6 +118,13 @@ bool is_bit(int kind)
     return kind == MODBUS_COIL || kind == MODBUS_DISCRETE_INPUT;
 }
 
+// By node, kind and first register.
+bool in_address_order(const Work *a, const Work *b)
+{
+    return std::make_tuple(a->node.link, a->node.unit, a->item.kind, first_of(*a)) <
+           std::make_tuple(b->node.link, b->node.unit, b->item.kind, first_of(*b));
+}
+
 // Filler reads for the gaps of at most max_gap between the reads of one node
 // and kind, skipping gaps the device refused before and registers written
 // in the batch (their write's status must not come from a read). The
@@ -128,8 +135,7 @@ void bridge_gaps(const std::vector<Work *> &work, const Reach &reach, pxp_reques
     std::vector<const Work *> reads, writes;
     for (const Work *w : work)
         (w->req->op == PXP_READ ? reads : writes).push_back(w);
-    auto key = [](const Work *w) { return std::make_tuple(w->node.link, w->node.unit, w->item.kind, first_of(*w)); };
-    std::sort(reads.begin(), reads.end(), [&](const Work *a, const Work *b) { return key(a) < key(b); });
+    std::sort(reads.begin(), reads.end(), in_address_order);
     long end = 0;
     for (std::size_t i = 0; i < reads.size(); ++i) {
         const Work &w = *reads[i];
@@ -196,10 +202,7 @@ void flush_work(modbus_base_t *m, const std::vector<Work *> &given, const std::f
             // the last value queued for a register is the one written.
             const auto reads_begin = std::stable_partition(work.begin(), work.end(),
                                                            [](const Work *w) { return w->req->op != PXP_READ; });
-            std::stable_sort(reads_begin, work.end(), [](const Work *a, const Work *b) {
-                return std::make_tuple(a->node.link, a->node.unit, a->item.kind, first_of(*a)) <
-                       std::make_tuple(b->node.link, b->node.unit, b->item.kind, first_of(*b));
-            });
+            std::stable_sort(reads_begin, work.end(), in_address_order);
         }
     }
     const int window = reach.window;
